@@ -1,0 +1,53 @@
+// Helpers every routine family shares: checked sizes, allocation through the one seam, the
+// byte clamp, and the usability test for bitmaps handed to fixed-pixel-size routines.
+#ifndef CORVIX_BITMAP_PIXELS_H
+#define CORVIX_BITMAP_PIXELS_H
+
+#include <cstdint>
+
+#include "corvix/platform.h"
+#include "corvix/types.h"
+
+namespace corvix {
+
+// The byte count a * b * c of non-negative factors; -1 when a factor is negative or the
+// product does not fit a signed 32-bit size.
+inline int64_t checked_size(int64_t a, int64_t b = 1, int64_t c = 1) {
+  if (a < 0 || b < 0 || c < 0) return -1;
+  if (a == 0 || b == 0 || c == 0) return 0;
+  if (a > INT32_MAX / b) return -1;
+  const int64_t ab = a * b;
+  if (ab > INT32_MAX / c) return -1;
+  return ab * c;
+}
+
+// PPCAllocVec for a size from checked_size: null for -1.
+inline void *alloc_bytes(int64_t size, uint32_t attr) {
+  if (size < 0) return nullptr;
+  return PPCAllocVec(static_cast<uint32_t>(size), attr);
+}
+
+template <class T>
+T *alloc_array(int64_t count, uint32_t attr) {
+  const int64_t bytes = checked_size(count, static_cast<int64_t>(sizeof(T)));
+  return static_cast<T *>(alloc_bytes(bytes, attr));
+}
+
+// 0..255: above 255 becomes 255, below 0 becomes 0.
+inline uint8_t clamp255(int32_t v) {
+  return static_cast<uint8_t>(v > 255 ? 255 : (v < 0 ? 0 : v));
+}
+
+// Bytes a routine reads or writes when it takes `b` as `bpp` bytes a pixel; -1 when the
+// bitmap cannot hold that: null record or pixels, negative sizes, a bytes-per-pixel field
+// smaller than bpp, or a size that does not fit.
+inline int64_t bitmap_bytes(const Bitmap *b, int32_t bpp) {
+  if (b == nullptr || b->width < 0 || b->height < 0 || b->bytes_per_pixel < bpp) return -1;
+  const int64_t n = checked_size(b->width, b->height, bpp);
+  if (n < 0 || (n > 0 && b->pixels == nullptr)) return -1;
+  return n;
+}
+
+}  // namespace corvix
+
+#endif

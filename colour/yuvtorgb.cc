@@ -1,0 +1,37 @@
+// YUV to three-byte pixels: one chroma pair per group of N pixels, whole groups only.
+#include "colour/yuv_tables.h"
+#include "corvix/colour.h"
+
+extern "C" {
+
+void fx_yuvtorgb_ll(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,
+                    uint8_t *destination, uint32_t count, uint32_t group) {
+  // Outside the domain: a count of 0 would still convert one group, a group of 0 would never
+  // end. Both convert nothing.
+  if (count == 0 || group == 0) return;
+  corvix::YuvTables t;
+  corvix::build_yuv_tables(t);
+  uint32_t done = 0;
+  do {
+    const uint8_t r = *cr++, b = *cb++;
+    const int32_t blue = t.cb_blue[b], red = t.cr_red[r];
+    const int32_t green = t.cb_green[b] + t.cr_green[r];
+    for (uint32_t j = 0; j < group; ++j) {
+      corvix::yuv_pixel(t.luma[*y++], blue, green, red, destination);
+      destination += 3;
+    }
+    done += group;
+  } while (done < count && done >= group);  // the second test stops a counter that wrapped
+}
+
+void gx_yuv_to_rgb(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,
+                   uint8_t *destination, uint32_t count, uint32_t group) {
+  fx_yuvtorgb_ll(y, cr, cb, destination, count, group);
+}
+
+void gx_yuvtorgb(const uint8_t *y, const uint8_t *cr, const uint8_t *cb, uint8_t *destination,
+                 uint32_t count) {
+  gx_yuv_to_rgb(y, cr, cb, destination, count, 4);
+}
+
+}  // extern "C"

@@ -1,0 +1,46 @@
+/* corvix: the host side. A host shares memory with a server and sends it commands.
+ *
+ *   corvix_host *h = corvix_host_open("VODARAVID");      // or corvix_host_embedded()
+ *   uint32_t block = corvix_host_alloc(h, 40, MEMF_CLEAR);
+ *   uint32_t *words = corvix_host_pointer(h, block);      // big-endian 32-bit words
+ *   ...fill words 1..9, send, then read word 0...
+ *   corvix_host_send(h, 2, block);
+ *
+ * Addresses are 32-bit offsets into the server's segment; records in it (argument words,
+ * Bitmap records, LevelRange) are big-endian. A host may name only blocks it allocated or
+ * that commands returned to it, and may free only those; when it closes or dies the server
+ * reclaims them. */
+#ifndef CORVIX_HOST_H
+#define CORVIX_HOST_H
+
+#include "corvix/types.h"
+
+CORVIX_EXTERN_C_BEGIN
+
+typedef struct corvix_host corvix_host;
+
+/* Connects to a running server's port; NULL if none answers under that name. */
+CORVIX_API corvix_host *corvix_host_open(const char *port_name);
+/* Starts a server inside this process on a private port and connects to it. */
+CORVIX_API corvix_host *corvix_host_embedded(void);
+/* Disconnects (an embedded server is told to quit and joined). NULL does nothing. */
+CORVIX_API void corvix_host_close(corvix_host *host);
+/* A shared block of `size` bytes; 0 when the server refuses (quota, memory) or is gone. */
+CORVIX_API uint32_t corvix_host_alloc(corvix_host *host, uint32_t size, uint32_t attr);
+/* Releases one of this host's blocks; anything else is refused by the server. */
+CORVIX_API void corvix_host_free(corvix_host *host, uint32_t address);
+/* This process's view of a shared address (NULL for 0 or past the segment). */
+CORVIX_API void *corvix_host_pointer(corvix_host *host, uint32_t address);
+/* Sends a command and waits for the reply: 0 once replied; negative when the server is gone
+ * or refused the argument block (-EFAULT: not a live block of this host). */
+CORVIX_API int32_t corvix_host_send(corvix_host *host, int32_t code, uint32_t block);
+/* The port name the host is connected to. */
+CORVIX_API const char *corvix_host_port_name(const corvix_host *host);
+
+/* Big-endian words and records in shared memory. */
+CORVIX_API uint32_t corvix_get_be32(const void *at);
+CORVIX_API void corvix_put_be32(void *at, uint32_t value);
+
+CORVIX_EXTERN_C_END
+
+#endif

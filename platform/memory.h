@@ -1,0 +1,58 @@
+// The shared segment and its allocator, as the server and the host library see them.
+#ifndef CORVIX_PLATFORM_MEMORY_H
+#define CORVIX_PLATFORM_MEMORY_H
+
+#include <cstdint>
+
+namespace corvix {
+
+constexpr uint64_t kSegmentSize = uint64_t{1} << 32;  // every 32-bit address
+constexpr uint64_t kSegmentReserved = 0x10000;        // never handed out, PROT_NONE
+
+struct Segment {
+  int fd;          // sealed memfd, close-on-exec
+  uint8_t *base;   // this process's mapping of offset 0
+};
+
+// This process's segment, made (and sealed against resizing) on first use.
+const Segment &segment();
+
+inline uint8_t *segment_pointer(uint32_t address) {
+  return address == 0 ? nullptr : segment().base + address;
+}
+// The offset of p in this process's segment, or 0 when p is not inside it.
+uint32_t segment_address(const void *p);
+
+// Allocations made on this thread are charged to the owner of the innermost scope (0, the
+// process itself, outside any scope). The server runs each command inside its host's scope.
+class OwnerScope {
+ public:
+  explicit OwnerScope(uint32_t owner);
+  ~OwnerScope();
+  OwnerScope(const OwnerScope &) = delete;
+  OwnerScope &operator=(const OwnerScope &) = delete;
+
+ private:
+  uint32_t saved_;
+};
+uint32_t current_owner();
+
+// Services the server gives its hosts. Addresses are segment offsets.
+uint32_t alloc_for(uint32_t owner, uint32_t size, uint32_t attr);
+// 0, or -EINVAL (not a live block) / -EPERM (another owner's block).
+int free_for(uint32_t owner, uint32_t address);
+// [address, address + length) lies inside one live block of `owner`.
+bool owned_range(uint32_t owner, uint64_t address, uint64_t length);
+// Releases everything `owner` holds and returns its pages to the system.
+void release_owner(uint32_t owner);
+uint64_t owner_blocks(uint32_t owner);
+uint64_t owner_bytes(uint32_t owner);
+// Byte quota of every host (owner other than 0).
+void set_host_quota(uint64_t bytes);
+uint64_t host_quota();
+// Gives the pages of free ranges back to the system.
+void trim_segment();
+
+}  // namespace corvix
+
+#endif
