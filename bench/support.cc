@@ -1,0 +1,40 @@
+#include "bench/support.h"
+
+#include <cstring>
+#include <fstream>
+#include <string>
+
+namespace corvix::bench {
+
+std::vector<uint8_t> photo_frame(Size size, int32_t bpp) {
+  std::ifstream f(std::string(CORVIX_TEST_IMAGES) + "/coffee.ppm", std::ios::binary);
+  std::string magic;
+  int w = 0, h = 0, maxval = 0;
+  f >> magic >> w >> h >> maxval;
+  f.get();
+  std::vector<uint8_t> rgb(static_cast<size_t>(w) * h * 3);
+  f.read(reinterpret_cast<char *>(rgb.data()), static_cast<std::streamsize>(rgb.size()));
+  std::vector<uint8_t> out(static_cast<size_t>(size.width) * size.height * bpp);
+  for (int32_t y = 0; y < size.height; ++y)
+    for (int32_t x = 0; x < size.width; ++x) {
+      const uint8_t *src = &rgb[3 * (static_cast<size_t>(y * h / size.height) * w + x * w / size.width)];
+      uint8_t *dst = &out[static_cast<size_t>(bpp) * (static_cast<size_t>(y) * size.width + x)];
+      for (int32_t c = 0; c < bpp; ++c) dst[c] = bpp == 1 ? src[1] : src[c % 3];
+    }
+  return out;
+}
+
+Bitmap *photo_bitmap(Size size, int32_t bpp) {
+  const std::vector<uint8_t> px = photo_frame(size, bpp);
+  Bitmap *b = gx_allocrawbitmap(size.width, size.height, bpp);
+  if (b != nullptr) std::memcpy(b->pixels, px.data(), px.size());
+  return b;
+}
+
+void set_pixels(benchmark::State &state, Size size) {
+  state.counters["Mpixel/s"] = benchmark::Counter(
+      static_cast<double>(state.iterations()) * size.width * size.height / 1e6,
+      benchmark::Counter::kIsRate);
+}
+
+}  // namespace corvix::bench

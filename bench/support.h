@@ -1,0 +1,31 @@
+// Frames for benchmarks: real photographic content at the sizes video uses.
+#ifndef CORVIX_BENCH_SUPPORT_H
+#define CORVIX_BENCH_SUPPORT_H
+
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "corvix/corvix.h"
+
+namespace corvix::bench {
+
+// The standard frame sizes: 720x576 (PAL) and 1920x1080.
+struct Size {
+  int32_t width, height;
+};
+inline constexpr Size kPal{720, 576};
+inline constexpr Size kHd{1920, 1080};
+
+// width x height pixels of `bpp` bytes taken from a test photograph (stretched by nearest
+// sampling; one-byte frames hold its green channel).
+std::vector<uint8_t> photo_frame(Size size, int32_t bpp);
+// The same frame as a Bitmap of PPCAllocVec blocks (free with gx_freebitmap).
+Bitmap *photo_bitmap(Size size, int32_t bpp);
+// Reports pixels per second (shown as Mpixel/s by --benchmark_counters_tabular).
+void set_pixels(benchmark::State &state, Size size);
+
+}  // namespace corvix::bench
+
+#endif
