@@ -132,11 +132,11 @@ bool owned_range(uint32_t owner, uint64_t address, uint64_t length) {
   return s.ranges.contains(address, length, owner);
 }
 
-void release_owner(uint32_t owner) {
+void release_owner(uint32_t owner, bool trim) {
   State &s = state();
   std::lock_guard<std::mutex> g(s.lock);
   s.ranges.release_owner(owner);
-  trim_locked(s);
+  if (trim) trim_locked(s);
 }
 
 uint64_t owner_blocks(uint32_t owner) {

@@ -43,8 +43,9 @@ uint32_t alloc_for(uint32_t owner, uint32_t size, uint32_t attr);
 int free_for(uint32_t owner, uint32_t address);
 // [address, address + length) lies inside one live block of `owner`.
 bool owned_range(uint32_t owner, uint64_t address, uint64_t length);
-// Releases everything `owner` holds and returns its pages to the system.
-void release_owner(uint32_t owner);
+// Releases everything `owner` holds; with `trim`, also returns the free pages to the system
+// (without, the bytes stay readable to a host that still maps them, until they are reused).
+void release_owner(uint32_t owner, bool trim = true);
 uint64_t owner_blocks(uint32_t owner);
 uint64_t owner_bytes(uint32_t owner);
 // Byte quota of every host (owner other than 0).

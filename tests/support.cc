@@ -1,6 +1,17 @@
 #include "tests/support.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <thread>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -65,6 +76,151 @@ Planes image_planes(const Image &image, uint32_t group) {
     p.cb[g] = byte(cb / group);
   }
   return p;
+}
+
+const std::string &runtime_dir() {
+  static const std::string dir = [] {
+    char tmpl[] = "/tmp/corvix-test-XXXXXX";
+    const char *d = mkdtemp(tmpl);
+    if (d == nullptr) std::abort();
+    setenv("CORVIX_RUNTIME_DIR", d, 1);
+    static std::string keep = d;
+    std::atexit([] {
+      std::error_code ec;
+      std::filesystem::remove_all(keep, ec);
+    });
+    return std::string(d);
+  }();
+  return dir;
+}
+
+namespace {
+std::atomic<int> g_servers{0};
+
+std::string corvixd_path() {
+  const char *b = std::getenv("CORVIX_BINARY_DIR");
+  return std::string(b != nullptr ? b : CORVIX_BINARY_DIR) + "/corvixd";
+}
+}  // namespace
+
+ServerProcess::ServerProcess(std::vector<std::string> args, bool wait_for_port) {
+  runtime_dir();
+  name_ = "test-" + std::to_string(getpid()) + "-" + std::to_string(g_servers++);
+  out_path_ = runtime_dir() + "/" + name_ + ".out";
+  std::vector<std::string> argv_s = {corvixd_path(), "--port", name_};
+  argv_s.insert(argv_s.end(), args.begin(), args.end());
+  std::vector<char *> argv;
+  for (auto &a : argv_s) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_addopen(&fa, 1, out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&fa);
+  pid_ = pid;
+  if (pid_ < 0) {
+    ADD_FAILURE() << "cannot start " << argv_s[0];
+    return;
+  }
+  if (!wait_for_port) return;
+  const std::string sock = runtime_dir() + "/" + name_;
+  for (int i = 0; i < 500; ++i) {
+    struct stat st{};
+    if (stat(sock.c_str(), &st) == 0) return;
+    if (wait_exit(0) != -1) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ADD_FAILURE() << "server " << name_ << " did not open its port";
+}
+
+ServerProcess::~ServerProcess() {
+  if (pid_ > 0 && !reaped_) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, &status_, 0);
+  }
+}
+
+int ServerProcess::wait_exit(int timeout_ms) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (!reaped_) {
+    const pid_t r = waitpid(pid_, &status_, WNOHANG);
+    if (r == pid_) {
+      reaped_ = true;
+      break;
+    }
+    if (std::chrono::steady_clock::now() >= until) return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return WIFEXITED(status_) ? WEXITSTATUS(status_) : -2;
+}
+
+void ServerProcess::signal(int sig) {
+  if (pid_ > 0 && !reaped_) kill(pid_, sig);
+}
+
+std::string ServerProcess::output() const {
+  std::ifstream f(out_path_);
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+Host::Host(const std::string &port_name) {
+  runtime_dir();
+  h_ = corvix_host_open(port_name.c_str());
+}
+
+Host::Host() {
+  runtime_dir();
+  h_ = corvix_host_embedded();
+}
+
+Host::~Host() { corvix_host_close(h_); }
+
+uint32_t Host::put(const void *data, size_t size) {
+  const uint32_t a = alloc(static_cast<uint32_t>(size), MEMF_ANY);
+  if (a != 0 && size > 0) std::memcpy(at(a), data, size);
+  return a;
+}
+
+uint32_t Host::args(std::initializer_list<uint32_t> words) {
+  const uint32_t a = alloc(40, MEMF_CLEAR);
+  if (a == 0) return 0;
+  int n = 1;
+  for (uint32_t w : words) corvix_put_be32(at(a) + 4 * n++, w);
+  return a;
+}
+
+uint32_t Host::bitmap(uint32_t pixels, int32_t width, int32_t height, int32_t bpp) {
+  const uint32_t a = alloc(16, MEMF_CLEAR);
+  if (a == 0) return 0;
+  corvix_put_be32(at(a), pixels);
+  corvix_put_be32(at(a) + 4, static_cast<uint32_t>(width));
+  corvix_put_be32(at(a) + 8, static_cast<uint32_t>(height));
+  corvix_put_be32(at(a) + 12, static_cast<uint32_t>(bpp));
+  return a;
+}
+
+uint32_t Host::bitmap_of(const Image &image) {
+  return bitmap(put(image.rgb), image.width, image.height, 3);
+}
+
+Bitmap Host::read_bitmap(uint32_t address) {
+  const uint8_t *r = at(address);
+  return Bitmap{at(corvix_get_be32(r)), static_cast<int32_t>(corvix_get_be32(r + 4)),
+                static_cast<int32_t>(corvix_get_be32(r + 8)),
+                static_cast<int32_t>(corvix_get_be32(r + 12))};
+}
+
+void Host::free_bitmap(uint32_t address) {
+  if (address == 0) return;
+  free(corvix_get_be32(at(address)));
+  free(address);
+}
+
+uint32_t Host::blocks() {
+  uint32_t mine = 0;
+  corvix_host_stats(h_, nullptr, &mine);
+  return mine;
 }
 
 }  // namespace corvix::test

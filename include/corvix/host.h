@@ -34,6 +34,10 @@ CORVIX_API void *corvix_host_pointer(corvix_host *host, uint32_t address);
 /* Sends a command and waits for the reply: 0 once replied; negative when the server is gone
  * or refused the argument block (-EFAULT: not a live block of this host). */
 CORVIX_API int32_t corvix_host_send(corvix_host *host, int32_t code, uint32_t block);
+/* Leak accounting through the port: live blocks of the server's whole segment and of this
+ * host. 0, or negative when the server is gone. */
+CORVIX_API int32_t corvix_host_stats(corvix_host *host, uint32_t *server_blocks,
+                                     uint32_t *host_blocks);
 /* The port name the host is connected to. */
 CORVIX_API const char *corvix_host_port_name(const corvix_host *host);
 

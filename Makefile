@@ -1,0 +1,42 @@
+# corvix: the two commands a fresh machine needs are `make demo` and `make test`.
+BUILD ?= build
+ASAN_BUILD ?= build-asan
+JOBS ?= $(shell nproc)
+
+.PHONY: all deps build check test-asan test demo bench install clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+build: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DCORVIX_WERROR=ON
+	cmake --build $(BUILD) -j$(JOBS)
+
+# The release build's tests.
+check: build
+	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
+
+# Every test again under AddressSanitizer and UndefinedBehaviorSanitizer.
+test-asan: deps
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DCORVIX_SANITIZE=ON \
+	  -DCORVIX_WERROR=ON -DCORVIX_BUILD_BENCH=OFF
+	cmake --build $(ASAN_BUILD) -j$(JOBS)
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(JOBS)
+
+# Every test: release and sanitizer builds.
+test: check test-asan
+
+demo: build
+	scripts/demo.sh $(BUILD)
+
+bench: build
+	@for b in $(BUILD)/bench/*_bench; do echo "== $$b"; $$b --benchmark_min_time=0.2; done
+
+install: build
+	cmake --install $(BUILD)
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) demo-out

@@ -1,0 +1,22 @@
+// The serving loop: one message per wait, one routine per message, word 0 written, caches
+// flushed, reply; codes 0 and 1 end it.
+#ifndef CORVIX_SERVER_SERVER_H
+#define CORVIX_SERVER_SERVER_H
+
+#include "corvix/platform.h"
+
+namespace corvix {
+
+// The name hosts find the server by.
+inline constexpr char kPortName[] = "VODARAVID";
+// The graphics library version the start-up asks for.
+inline constexpr uint32_t kGraphicsVersion = 39;
+
+// Serves `port` until a quit command, then deletes it. Returns the exit code (0).
+int serve(PPCPort *port);
+// Creates the port `name` and serves it: 0 at every end, also when the port cannot be made.
+int run_server(const char *name);
+
+}  // namespace corvix
+
+#endif
