@@ -135,7 +135,7 @@ void forget_messages(PPCPort *port, const Connection *conn) {
 // reclaimed, unless a message of it is still in work (then at that message's reply). A host
 // that is still alive (the port is being deleted) keeps reading what its blocks held: their
 // pages are not returned then.
-void drop(PPCPort *port, const std::shared_ptr<Connection> &conn, bool host_gone = true) {
+void drop(PPCPort *port, std::shared_ptr<Connection> conn, bool host_gone = true) {
   epoll_ctl(port->epoll_fd, EPOLL_CTL_DEL, conn->fd, nullptr);
   port->conns.erase(conn->fd);
   close(conn->fd);

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# cmake --install puts a usable library in place: a C program builds against it through
+# pkg-config and through find_package(corvix), and runs.
+set -euo pipefail
+build=$1 src=$2
+prefix=$(mktemp -d /tmp/corvix-install-XXXXXX)
+trap 'rm -rf "$prefix"' EXIT
+cmake --install "$build" --prefix "$prefix" >/dev/null
+export PKG_CONFIG_PATH="$prefix/lib/pkgconfig:$prefix/lib/x86_64-linux-gnu/pkgconfig"
+cat > "$prefix/use.c" <<'C'
+#include <corvix/corvix.h>
+#include <stdio.h>
+int main(void) {
+  Bitmap *b = gx_allocbitmap(4, 3, 3);
+  if (b == NULL || b->width != 4) return 1;
+  gx_freebitmap(b);
+  puts("ok");
+  return 0;
+}
+C
+cc "$prefix/use.c" -o "$prefix/use" $(pkg-config --cflags --libs corvix) -Wl,-rpath,"$(pkg-config --variable=libdir corvix)"
+[ "$("$prefix/use")" = ok ]
+mkdir "$prefix/consumer"
+cat > "$prefix/consumer/CMakeLists.txt" <<'CM'
+cmake_minimum_required(VERSION 3.20)
+project(consumer C)
+find_package(corvix REQUIRED)
+add_executable(use ../use.c)
+target_link_libraries(use corvix::corvix)
+CM
+cmake -S "$prefix/consumer" -B "$prefix/consumer/build" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+cmake --build "$prefix/consumer/build" >/dev/null
+[ "$(LD_LIBRARY_PATH="$(pkg-config --variable=libdir corvix)" "$prefix/consumer/build/use")" = ok ]
+echo "1 passed, 0 failed"
