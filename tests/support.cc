@@ -164,63 +164,9 @@ std::string ServerProcess::output() const {
   return std::string(std::istreambuf_iterator<char>(f), {});
 }
 
-Host::Host(const std::string &port_name) {
-  runtime_dir();
-  h_ = corvix_host_open(port_name.c_str());
-}
+Host::Host(const std::string &port_name)
+    : corvix::Host((runtime_dir(), corvix_host_open(port_name.c_str()))) {}
 
-Host::Host() {
-  runtime_dir();
-  h_ = corvix_host_embedded();
-}
-
-Host::~Host() { corvix_host_close(h_); }
-
-uint32_t Host::put(const void *data, size_t size) {
-  const uint32_t a = alloc(static_cast<uint32_t>(size), MEMF_ANY);
-  if (a != 0 && size > 0) std::memcpy(at(a), data, size);
-  return a;
-}
-
-uint32_t Host::args(std::initializer_list<uint32_t> words) {
-  const uint32_t a = alloc(40, MEMF_CLEAR);
-  if (a == 0) return 0;
-  int n = 1;
-  for (uint32_t w : words) corvix_put_be32(at(a) + 4 * n++, w);
-  return a;
-}
-
-uint32_t Host::bitmap(uint32_t pixels, int32_t width, int32_t height, int32_t bpp) {
-  const uint32_t a = alloc(16, MEMF_CLEAR);
-  if (a == 0) return 0;
-  corvix_put_be32(at(a), pixels);
-  corvix_put_be32(at(a) + 4, static_cast<uint32_t>(width));
-  corvix_put_be32(at(a) + 8, static_cast<uint32_t>(height));
-  corvix_put_be32(at(a) + 12, static_cast<uint32_t>(bpp));
-  return a;
-}
-
-uint32_t Host::bitmap_of(const Image &image) {
-  return bitmap(put(image.rgb), image.width, image.height, 3);
-}
-
-Bitmap Host::read_bitmap(uint32_t address) {
-  const uint8_t *r = at(address);
-  return Bitmap{at(corvix_get_be32(r)), static_cast<int32_t>(corvix_get_be32(r + 4)),
-                static_cast<int32_t>(corvix_get_be32(r + 8)),
-                static_cast<int32_t>(corvix_get_be32(r + 12))};
-}
-
-void Host::free_bitmap(uint32_t address) {
-  if (address == 0) return;
-  free(corvix_get_be32(at(address)));
-  free(address);
-}
-
-uint32_t Host::blocks() {
-  uint32_t mine = 0;
-  corvix_host_stats(h_, nullptr, &mine);
-  return mine;
-}
+Host::Host() : corvix::Host((runtime_dir(), corvix_host_embedded())) {}
 
 }  // namespace corvix::test

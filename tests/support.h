@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "corvix/corvix.h"
+#include "corvix/host.hpp"
 
 namespace corvix::test {
 
@@ -80,42 +81,19 @@ class ServerProcess {
   bool reaped_ = false;
 };
 
-// A host connection with helpers for big-endian words and records in shared memory.
-class Host {
+// A host connection (embedded server of its own, or a running server's port), plus a helper
+// for the test photographs.
+class Host : public corvix::Host {
  public:
-  explicit Host(const std::string &port_name);  // connect to a running server
-  Host();                                        // an embedded server of its own
-  ~Host();
-  Host(const Host &) = delete;
-  Host &operator=(const Host &) = delete;
-
-  corvix_host *get() const { return h_; }
-  bool ok() const { return h_ != nullptr; }
-  uint32_t alloc(uint32_t size, uint32_t attr = MEMF_CLEAR) {
-    return corvix_host_alloc(h_, size, attr);
-  }
-  void free(uint32_t address) { corvix_host_free(h_, address); }
-  uint8_t *at(uint32_t address) { return static_cast<uint8_t *>(corvix_host_pointer(h_, address)); }
-  // A new shared block holding a copy of the bytes.
-  uint32_t put(const void *data, size_t size);
+  explicit Host(const std::string &port_name);
+  Host();
+  bool ok() const { return static_cast<bool>(*this); }
+  using corvix::Host::put;
   uint32_t put(const std::vector<uint8_t> &bytes) { return put(bytes.data(), bytes.size()); }
-  // A 40-byte argument block with words 1.. set as given.
-  uint32_t args(std::initializer_list<uint32_t> words);
-  // A 16-byte big-endian Bitmap record.
-  uint32_t bitmap(uint32_t pixels, int32_t width, int32_t height, int32_t bpp);
   // A shared bitmap (record and pixels) holding an image.
-  uint32_t bitmap_of(const Image &image);
-  // A record read back from shared memory, its pixels a pointer into this host's view.
-  Bitmap read_bitmap(uint32_t address);
-  // Frees a bitmap a command returned (record and pixels).
-  void free_bitmap(uint32_t address);
-  int32_t send(int32_t code, uint32_t block) { return corvix_host_send(h_, code, block); }
-  uint32_t word(uint32_t block, int n) { return corvix_get_be32(at(block) + 4 * n); }
-  // Live blocks of this host as the server counts them.
-  uint32_t blocks();
-
- private:
-  corvix_host *h_ = nullptr;
+  uint32_t bitmap_of(const Image &image) {
+    return bitmap(put(image.rgb), image.width, image.height, 3);
+  }
 };
 
 }  // namespace corvix::test
