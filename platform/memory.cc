@@ -17,6 +17,17 @@
 #include "corvix/platform.h"
 #include "platform/range_allocator.h"
 
+// Under AddressSanitizer everything of the segment that is not a live block is poisoned, so a
+// routine that runs past its block inside the segment is reported like a heap overflow.
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#define CORVIX_POISON(p, n) ASAN_POISON_MEMORY_REGION(p, n)
+#define CORVIX_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION(p, n)
+#else
+#define CORVIX_POISON(p, n) ((void)(p), (void)(n))
+#define CORVIX_UNPOISON(p, n) ((void)(p), (void)(n))
+#endif
+
 namespace corvix {
 namespace {
 
@@ -32,6 +43,7 @@ struct State {
   uint64_t fail_at = 0;  // call number that fails, 0 = none
   uint64_t freed_since_trim = 0;
   uint64_t quota = kDefaultHostQuota;
+  uint64_t high_water = kSegmentReserved;  // end of the part ever handed out (poisoned so far)
 };
 
 [[noreturn]] void die(const char *what) {
@@ -87,6 +99,14 @@ uint32_t allocate(uint32_t owner, uint32_t size, uint32_t attr) {
     // A size past 2 GiB is a negative 32-bit size that was passed on unchecked.
     if (size > INT32_MAX) return 0;
     addr = s.ranges.allocate(size, owner);
+    if (addr != 0) {
+      const uint64_t end = addr + s.ranges.block_at(addr)->reserved;
+      if (end > s.high_water) {
+        CORVIX_POISON(s.seg.base + s.high_water, end - s.high_water);
+        s.high_water = end;
+      }
+      CORVIX_UNPOISON(s.seg.base + addr, size);
+    }
   }
   if (addr != 0 && (attr & MEMF_CLEAR) != 0) std::memset(s.seg.base + addr, 0, size);
   return static_cast<uint32_t>(addr);
@@ -121,6 +141,7 @@ int free_for(uint32_t owner, uint32_t address) {
     case RangeAllocator::Release::not_owner: return -EPERM;
     case RangeAllocator::Release::ok: break;
   }
+  CORVIX_POISON(s.seg.base + address, reserved);
   s.freed_since_trim += reserved;
   if (s.freed_since_trim >= kTrimBudget) trim_locked(s);
   return 0;
@@ -135,7 +156,9 @@ bool owned_range(uint32_t owner, uint64_t address, uint64_t length) {
 void release_owner(uint32_t owner, bool trim) {
   State &s = state();
   std::lock_guard<std::mutex> g(s.lock);
-  s.ranges.release_owner(owner);
+  for (const auto &[addr, size] : s.ranges.release_owner(owner)) {
+    CORVIX_POISON(s.seg.base + addr, size);
+  }
   if (trim) trim_locked(s);
 }
 
