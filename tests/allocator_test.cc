@@ -1,5 +1,9 @@
 // The range allocator against a trivial model, and PPCAllocVec's contract.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <map>
 #include <random>
@@ -16,7 +20,7 @@ namespace {
 TEST(RangeAllocator, AgreesWithModelOverRandomSequences) {
   constexpr uint64_t kBegin = 0x10000, kEnd = kBegin + (1 << 20);
   std::mt19937_64 rng(12345);
-  for (int seq = 0; seq < 300; ++seq) {
+  for (int seq = 0; seq < 2000; ++seq) {
     RangeAllocator a(kBegin, kEnd);
     a.set_default_quota(300 * 1024);
     struct Live { uint64_t size; uint32_t owner; };
@@ -175,6 +179,31 @@ TEST(Segment, NullAndReservedPrefixAreNotAddresses) {
   void *p = PPCAllocVec(16, MEMF_ANY);
   EXPECT_GE(segment_address(p), kSegmentReserved);
   PPCFreeVec(p);
+}
+
+}  // namespace
+}  // namespace corvix
+
+namespace corvix {
+namespace {
+
+// Freed frame-sized blocks give their pages back; the segment cannot be resized by anyone.
+TEST(Segment, ReleasedPagesReturnAndTheSizeIsSealed) {
+  auto resident = [] {
+    struct stat st{};
+    fstat(segment().fd, &st);
+    return static_cast<uint64_t>(st.st_blocks) * 512;
+  };
+  const uint32_t size = 96u << 20;
+  auto *p = static_cast<uint8_t *>(PPCAllocVec(size, MEMF_ANY));
+  ASSERT_NE(p, nullptr);
+  std::memset(p, 1, size);
+  const uint64_t touched = resident();
+  PPCFreeVec(p);
+  trim_segment();
+  EXPECT_LT(resident() + size / 2, touched);
+  EXPECT_NE(ftruncate(segment().fd, 0), 0);
+  EXPECT_EQ(errno, EPERM);
 }
 
 }  // namespace
