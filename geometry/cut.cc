@@ -46,7 +46,8 @@ Bitmap *gx_cutbitmap(const Bitmap *source, int32_t x1, int32_t y1, int32_t x2, i
   // Whole pixels of the source's size; what lies outside the source is black.
   const int64_t sw = source->width, sh = source->height;
   const int64_t row_bytes = nw * bpp;
-  const int64_t inside_first = std::max<int64_t>(x1, 0), inside_last = std::min<int64_t>(x2, sw - 1);
+  const int64_t inside_first = std::max<int64_t>(x1, 0),
+                inside_last = std::min<int64_t>(x2, sw - 1);
   for (int64_t ry = y1; ry <= y2; ++ry) {
     uint8_t *row = pixels + (ry - y1) * row_bytes;
     if (ry < 0 || ry >= sh || inside_first > inside_last) {

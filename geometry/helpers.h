@@ -13,8 +13,8 @@ namespace corvix {
 // degrees: odd sizes are first raised to even, the four turned corners are rounded half away
 // from zero, and an odd extent is raised to even. Both are -1 when the angle is not finite,
 // a size is negative, or an extent does not fit a signed 32-bit integer.
-void CalculateBoundary(int32_t *width, int32_t *height, int32_t source_width,
-                       int32_t source_height, float angle);
+void CalculateBoundary(int32_t *width, int32_t *height, int32_t source_width, int32_t source_height,
+                       float angle);
 
 // Fills `destination` (sized by CalculateBoundary, background already in place) with the
 // source turned by `angle` degrees, sampling bilinearly; pixels whose 2 x 2 source block

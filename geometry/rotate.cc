@@ -77,8 +77,8 @@ void fill_background(Bitmap &b, int64_t size, const uint8_t background[3]) {
 
 }  // namespace
 
-void CalculateBoundary(int32_t *width, int32_t *height, int32_t source_width,
-                       int32_t source_height, float angle) {
+void CalculateBoundary(int32_t *width, int32_t *height, int32_t source_width, int32_t source_height,
+                       float angle) {
   if (width == nullptr || height == nullptr) return;
   *width = *height = -1;
   if (!std::isfinite(angle) || source_width < 0 || source_height < 0) return;

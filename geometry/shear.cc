@@ -47,9 +47,9 @@ int32_t interpol(int32_t a, int32_t b, int32_t percent) {
 
 extern "C" {
 
-int32_t gx_shearbitmap(Bitmap *bitmap, int32_t first_row, int32_t last_row,
-                       int32_t first_shift, int32_t last_shift, int32_t background0,
-                       int32_t background1, int32_t background2) {
+int32_t gx_shearbitmap(Bitmap *bitmap, int32_t first_row, int32_t last_row, int32_t first_shift,
+                       int32_t last_shift, int32_t background0, int32_t background1,
+                       int32_t background2) {
   if (corvix::rgb_bytes(bitmap) < 0) return 0;
   // A shift to the left would place pixels before their row.
   if (first_shift < 0 || last_shift < 0) return 0;
@@ -69,15 +69,15 @@ int32_t gx_shearbitmap(Bitmap *bitmap, int32_t first_row, int32_t last_row,
         shift = first_shift;  // a band of one row: no span to divide by
       } else {
         // The percent is truncated first, then interpol truncates again.
-        const int64_t percent =
-            (int64_t{y} - first_row) * 100 / (int64_t{last_row} - first_row);
+        const int64_t percent = (int64_t{y} - first_row) * 100 / (int64_t{last_row} - first_row);
         shift = corvix::interpol(first_shift, last_shift, static_cast<int32_t>(percent));
       }
     }
     uint8_t *row = out + y * d * 3;
     corvix::fill_pixels(row, shift, background);
-    if (w > 0) std::memcpy(row + int64_t{shift} * 3, bitmap->pixels + int64_t{y} * w * 3,
-                           static_cast<size_t>(w) * 3);
+    if (w > 0)
+      std::memcpy(row + int64_t{shift} * 3, bitmap->pixels + int64_t{y} * w * 3,
+                  static_cast<size_t>(w) * 3);
     corvix::fill_pixels(row + (int64_t{shift} + w) * 3, d - shift - w, background);
   }
   corvix::replace_pixels(bitmap, out);
