@@ -1,0 +1,99 @@
+// Cutting a rectangle out of a bitmap, and smoothing a three-byte bitmap in place.
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include "bitmap/pixels.h"
+#include "corvix/bitmap.h"
+#include "corvix/geometry.h"
+
+namespace corvix {
+namespace {
+
+// One smoothing pass over the inner pixels: each byte becomes (m + (l + r + u + d) / 4) / 2,
+// reading only `in`. Both buffers are distinct; the border of `out` is left alone.
+void smooth_pass(const uint8_t *in, uint8_t *__restrict out, int64_t width, int64_t height) {
+  if (width < 3 || height < 3) return;
+  const int64_t stride = width * 3;
+  for (int64_t y = 1; y < height - 1; ++y) {
+    const uint8_t *m = in + y * stride;
+    const uint8_t *up = m - stride, *down = m + stride;
+    uint8_t *o = out + y * stride;
+    // Bytes 3 .. stride - 4 of a row are the three bytes of columns 1 .. width - 2.
+    for (int64_t i = 3; i < stride - 3; ++i) {
+      const uint32_t n = (uint32_t{m[i - 3]} + m[i + 3] + up[i] + down[i]) >> 2;
+      o[i] = static_cast<uint8_t>((m[i] + n) >> 1);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace corvix
+
+extern "C" {
+
+Bitmap *gx_cutbitmap(const Bitmap *source, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
+  if (source == nullptr) return nullptr;
+  const int32_t bpp = source->bytes_per_pixel;
+  if (bpp < 1 || corvix::bitmap_bytes(source, bpp) < 0) return nullptr;
+  if (y1 > y2) std::swap(y1, y2);
+  if (x1 > x2) std::swap(x1, x2);
+  const int64_t nw = int64_t{x2} - x1 + 1, nh = int64_t{y2} - y1 + 1;
+  const int64_t size = corvix::checked_size(nw, nh, bpp);
+  if (size < 0) return nullptr;
+  auto *pixels = static_cast<uint8_t *>(corvix::alloc_bytes(size, MEMF_ANY));
+  if (pixels == nullptr) return nullptr;
+  // Whole pixels of the source's size; what lies outside the source is black.
+  const int64_t sw = source->width, sh = source->height;
+  const int64_t row_bytes = nw * bpp;
+  const int64_t inside_first = std::max<int64_t>(x1, 0),
+                inside_last = std::min<int64_t>(x2, sw - 1);
+  for (int64_t ry = y1; ry <= y2; ++ry) {
+    uint8_t *row = pixels + (ry - y1) * row_bytes;
+    if (ry < 0 || ry >= sh || inside_first > inside_last) {
+      std::memset(row, 0, static_cast<size_t>(row_bytes));
+      continue;
+    }
+    const int64_t left = (inside_first - x1) * bpp;
+    const int64_t copied = (inside_last - inside_first + 1) * bpp;
+    std::memset(row, 0, static_cast<size_t>(left));
+    std::memcpy(row + left, source->pixels + (ry * sw + inside_first) * bpp,
+                static_cast<size_t>(copied));
+    std::memset(row + left + copied, 0, static_cast<size_t>(row_bytes - left - copied));
+  }
+  auto *b = static_cast<Bitmap *>(PPCAllocVec(sizeof(Bitmap), MEMF_ANY));
+  if (b == nullptr) {
+    PPCFreeVec(pixels);
+    return nullptr;
+  }
+  b->pixels = pixels;
+  b->width = static_cast<int32_t>(nw);
+  b->height = static_cast<int32_t>(nh);
+  b->bytes_per_pixel = bpp;
+  return b;
+}
+
+int32_t gx_smoothbitmap(Bitmap *bitmap, int32_t passes) {
+  if (passes < 0 || bitmap == nullptr || bitmap->bytes_per_pixel != 3) return 0;
+  const int64_t size = corvix::bitmap_bytes(bitmap, 3);
+  if (size < 0) return 0;
+  Bitmap *work = gx_allocbitmap(bitmap->width, bitmap->height, 3);
+  if (work == nullptr) return 0;
+  // Both buffers start equal, so the border, never written, is the same in either.
+  if (size > 0) std::memcpy(work->pixels, bitmap->pixels, static_cast<size_t>(size));
+  uint8_t *in = bitmap->pixels, *out = work->pixels;
+  for (int32_t p = 0; p < passes; ++p) {
+    corvix::smooth_pass(in, out, bitmap->width, bitmap->height);
+    std::swap(in, out);
+  }
+  // `in` holds the last pass's output. If that is the working buffer, the bitmap takes it
+  // and the working record goes away with the bitmap's old buffer.
+  if (in == work->pixels) {
+    work->pixels = bitmap->pixels;
+    bitmap->pixels = in;
+  }
+  gx_freebitmap(work);
+  return 1;
+}
+
+}  // extern "C"
