@@ -1,0 +1,161 @@
+// corvix: every operation of the image server and its graphics library from the shell.
+//
+//   corvix OPERATION [options] INPUT... OUTPUT
+//
+// The parser and the usage text are built from the operation table (operations.cc). Exit
+// codes: 0 done, 1 a failure while working, 2 a mistake in the command line.
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <exception>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "cli/tool.h"
+
+namespace corvix::cli {
+namespace {
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+struct Parsed {
+  std::string port;
+  bool quiet = false;
+  // One entry per operation, in table order.
+  std::vector<std::vector<std::string>> files;
+  std::vector<CLI::App *> commands;
+};
+
+void add_operation(CLI::App &app, const Operation &op, std::vector<std::string> &files,
+                   Parsed &parsed) {
+  CLI::App *sub = app.add_subcommand(op.name, op.summary);
+  sub->group("Operations");
+  for (const OptionSpec &spec : op.options) {
+    const std::string flag = std::string("--") + spec.name;
+    if (spec.kind == Kind::kFlag) {
+      sub->add_flag(flag, spec.help);
+      continue;
+    }
+    CLI::Option *o = sub->add_option(flag, spec.help);
+    o->type_name(spec.value);
+    o->check(
+        CLI::Validator([&spec](std::string &text) { return check_value(spec, text); }, "", ""));
+    if (spec.fallback != nullptr) o->default_str(spec.fallback);
+    if (spec.required) o->required();
+  }
+  sub->add_option("files", files, op.files)->type_name("");
+  std::string footer =
+      std::string("\nFiles: ") + (*op.files ? op.files : "none") +
+      (op.output ? " ('-' is standard input or output; without OUTPUT the result goes to "
+                   "standard output)"
+                 : "");
+  if (op.details != nullptr) footer += std::string("\n\n") + op.details;
+  sub->footer(footer);
+  parsed.commands.push_back(sub);
+}
+
+// The usage line names the operation's files, which the footer explains; the generated list
+// of positionals would only repeat them.
+class Format : public CLI::Formatter {
+ public:
+  Format() { label("SUBCOMMAND", "OPERATION"); }
+  std::string make_usage(const CLI::App *app, std::string) const override {
+    const Operation *op = app->get_parent() != nullptr ? find_operation(app->get_name()) : nullptr;
+    if (op == nullptr)
+      return "Usage: corvix [--port NAME] [--quiet] OPERATION [options] FILES...\n";
+    return std::string("Usage: corvix ") + op->name + " [options] " + op->files + "\n";
+  }
+  std::string make_positionals(const CLI::App *) const override { return {}; }
+};
+
+const char kNotes[] =
+    "\nImages are binary PPM (P6); one-byte frames (cube indices, pens) are binary PGM (P5).\n"
+    "'-' is standard input or output. Operations that name a command run in an image server:\n"
+    "one inside this process, or a running corvixd named by --port NAME. Try\n"
+    "'corvix OPERATION --help' for an operation's options.";
+
+int run(int argc, char **argv) {
+  CLI::App app("corvix: image operations through the corvix server and graphics library", "corvix");
+  app.formatter(std::make_shared<Format>());
+  app.set_version_flag("--version", std::string("corvix ") + CORVIX_VERSION_STRING);
+  // Options of the whole tool may also follow the operation's name.
+  app.fallthrough();
+  Parsed parsed;
+  app.add_option("--port", parsed.port, "run server commands in the corvixd serving NAME")
+      ->type_name("NAME");
+  app.add_flag("--quiet,-q", parsed.quiet, "no progress bar or messages on standard error");
+  app.require_subcommand(0, 1);
+  app.footer(kNotes);
+  parsed.files.resize(operations().size());
+  for (size_t i = 0; i < operations().size(); ++i)
+    add_operation(app, operations()[i], parsed.files[i], parsed);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp &e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp &e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion &e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError &e) {
+    std::string where;
+    for (CLI::App *sub : parsed.commands)
+      if (sub->parsed()) where = sub->get_name();
+    std::fprintf(stderr, "corvix: %s%s\nTry 'corvix %s--help' for usage.\n",
+                 where.empty() ? "" : (where + ": ").c_str(), e.what(),
+                 where.empty() ? "" : (where + " ").c_str());
+    return kExitUsage;
+  }
+
+  const Operation *op = nullptr;
+  size_t index = 0;
+  for (size_t i = 0; i < parsed.commands.size(); ++i) {
+    if (parsed.commands[i]->parsed()) {
+      op = &operations()[i];
+      index = i;
+    }
+  }
+  if (op == nullptr) {
+    std::fprintf(stderr, "%s", app.help().c_str());
+    std::fprintf(stderr, "\ncorvix: name an operation\n");
+    return kExitUsage;
+  }
+
+  try {
+    Values values;
+    for (const OptionSpec &spec : op->options) {
+      const CLI::Option *o = parsed.commands[index]->get_option(std::string("--") + spec.name);
+      if (o->count() > 0)
+        values.set(spec.name, spec.kind == Kind::kFlag ? "" : o->as<std::string>());
+      else if (spec.fallback != nullptr)
+        values.set(spec.name, spec.fallback);
+    }
+    std::vector<std::string> inputs;
+    std::string output;
+    assign_files(*op, parsed.files[index], &inputs, &output);
+    Job job(*op, std::move(values), std::move(inputs), std::move(output), parsed.port,
+            parsed.quiet);
+    op->run(job);
+  } catch (const UsageError &e) {
+    std::fprintf(stderr, "corvix: %s: %s\n", op->name, e.what());
+    return kExitUsage;
+  } catch (const Failure &e) {
+    std::fprintf(stderr, "corvix: %s: %s\n", op->name, e.what());
+    return kExitFailure;
+  } catch (const std::bad_alloc &) {
+    std::fprintf(stderr, "corvix: %s: out of memory\n", op->name);
+    return kExitFailure;
+  } catch (const std::exception &e) {
+    std::fprintf(stderr, "corvix: %s: %s\n", op->name, e.what());
+    return kExitFailure;
+  }
+  return 0;
+}
+
+}  // namespace
+}  // namespace corvix::cli
+
+int main(int argc, char **argv) { return corvix::cli::run(argc, argv); }
