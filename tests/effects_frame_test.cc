@@ -137,6 +137,7 @@ TEST(LevelTable, PrecisionOrderAndExtremes) {
   // clang-format off
   const Entry entries[] = {
       {15, 0, 0, 28, 112},  // the single-precision product lands just below 113
+      {10, 0, 0, 28, 118}, {1, 0, 0, 228, 129},  // and rounds to exactly -10 and +1 here
       {150, 100, 0, 0, 36}, {150, 100, 0, 1, 38},  // -62.5 truncates to -62, then the offset
       {15, 0, 0, 0, 108}, {15, 0, 0, 128, 128}, {200, 0, 0, 64, 0}, {200, 0, 0, 65, 2},
       {200, 0, 0, 191, 254}, {200, 0, 0, 192, 255}, {50, 0, 0, 1, 64}, {50, 0, 0, 255, 191},
