@@ -9,10 +9,6 @@
 
 namespace corvix {
 
-// True when the AVX-512 byte-permute paths may run: the processor has AVX-512 BW and VBMI and
-// the environment variable CORVIX_NO_SIMD is not set (read once).
-bool vbmi_enabled();
-
 // Reverses the order of `count` pixels in place; the bytes within a pixel keep their order.
 void reverse_pixels_plain(uint8_t *pixels, int64_t count);
 void reverse_pixels(uint8_t *pixels, int64_t count);

@@ -10,6 +10,7 @@
 
 #include "bitmap/pixels.h"
 #include "corvix/effects.h"
+#include "effects/frame.h"
 #include "effects/frame_kernels.h"
 
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -22,17 +23,6 @@
 #endif
 
 namespace corvix {
-
-bool vbmi_enabled() {
-#ifdef CORVIX_VBMI
-  static const bool enabled = __builtin_cpu_supports("avx512bw") &&
-                              __builtin_cpu_supports("avx512vbmi") &&
-                              std::getenv("CORVIX_NO_SIMD") == nullptr;
-  return enabled;
-#else
-  return false;
-#endif
-}
 
 void reverse_pixels_plain(uint8_t *pixels, int64_t count) {
   for (int64_t i = 0, j = count - 1; i < j; ++i, --j) {

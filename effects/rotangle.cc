@@ -4,6 +4,7 @@
 #include "bitmap/pixels.h"
 #include "corvix/bitmap.h"
 #include "corvix/effects.h"
+#include "effects/frame.h"
 #include "effects/frame_kernels.h"
 
 #if defined(__x86_64__) && defined(__GNUC__)
