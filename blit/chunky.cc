@@ -29,8 +29,6 @@ void chunky_blit(Bitmap *dst, int32_t w, int32_t h, const uint8_t *source, int32
   const bool plain = ranges_overlap(source, src_bytes, dst->pixels, dst_bytes) ||
                      (blend != Blend::kOpaque && (p < 0 || p > 100));
   const int32_t t = blend == Blend::kAlpha ? alpha_offset(p) : 0;
-  AlphaWeights weights;
-  if (blend == Blend::kAlpha && !plain) build_alpha_weights(weights, t);
 
   const int32_t n = c.col1 - c.col0;
   for (int32_t row = c.row0; row < c.row1; ++row) {
@@ -50,7 +48,7 @@ void chunky_blit(Bitmap *dst, int32_t w, int32_t h, const uint8_t *source, int32
       switch (blend) {
         case Blend::kOpaque: copy_row_fast(d, s, n * bpp); break;
         case Blend::kPercent: percent_row_fast(d, s, n * 3, p); break;
-        case Blend::kAlpha: alpha_row_fast(d, s, n, weights); break;
+        case Blend::kAlpha: alpha_row_fast(d, s, n, t); break;
       }
     }
   }

@@ -1,5 +1,7 @@
 // Scaled blits: blocks stretched by nearest sampling onto a rectangle, copied, masked by a
 // threshold, or added as a tinted light map.
+#include <cstring>
+
 #include "bitmap/pixels.h"
 #include "blit/kernels.h"
 #include "corvix/blit.h"
@@ -26,10 +28,21 @@ void scaled_blit(Bitmap *dst, int32_t sw, int32_t sh, const uint8_t *source, int
   if (source == nullptr || sw <= 0 || sh <= 0 || checked_size(sw, sh, 3) < 0) return;
   const Clip c = scaled_clip(dst, sw, sh, x, y, dw, dh);
   if (c.empty()) return;
+  // A copied row that samples the same source row as the one above it is the same bytes;
+  // when the block lies outside the destination, copying that row is exact and cheaper.
+  const bool repeat_rows = !masked && !ranges_overlap(source, checked_size(sw, sh, 3), dst->pixels,
+                                                      bitmap_bytes(dst, 3));
+  const size_t row_bytes = static_cast<size_t>(c.col1 - c.col0) * 3;
+  int32_t previous_sy = -1;
   for (int32_t row = c.row0; row < c.row1; ++row) {
     const int32_t sy = sample_index(row - y, sh, dh);
     const uint8_t *src_row = source + static_cast<size_t>(sy) * sw * 3;
     uint8_t *d = dst->pixels + (static_cast<size_t>(row) * dst->width + c.col0) * 3;
+    if (repeat_rows && sy == previous_sy) {
+      std::memcpy(d, d - static_cast<size_t>(dst->width) * 3, row_bytes);
+      continue;
+    }
+    previous_sy = sy;
     SampleStepper sx(c.col0 - x, sw, dw);
     for (int32_t col = c.col0; col < c.col1; ++col, d += 3, sx.next()) {
       const uint8_t *s = src_row + static_cast<size_t>(sx.index()) * 3;
