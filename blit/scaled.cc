@@ -13,7 +13,7 @@ constexpr int32_t kLightSide = 256;         // the light map is 256 x 256 pixels
 constexpr uint32_t kLightTableBytes = 261;  // each channel table's block
 
 // The clipped part of the dw x dh rectangle at (x, y), or an empty clip when the destination
-// cannot take packed three-byte pixels or sampling an s_w x s_h source would overflow.
+// cannot take packed three-byte pixels or sampling an sw x sh source would overflow.
 Clip scaled_clip(const Bitmap *dst, int32_t sw, int32_t sh, int32_t x, int32_t y, int32_t dw,
                  int32_t dh) {
   if (bitmap_bytes(dst, 3) < 0) return {};
