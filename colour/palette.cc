@@ -26,8 +26,7 @@ void weighted_levels(uint8_t weight, uint8_t *table) {
 
 }  // namespace
 
-void remap24_plain(const uint8_t *source, uint8_t *output, const uint8_t *pens,
-                   uint32_t length) {
+void remap24_plain(const uint8_t *source, uint8_t *output, const uint8_t *pens, uint32_t length) {
   uint8_t red[256], green[256], blue[256];
   weighted_levels(36, red);
   weighted_levels(6, green);
@@ -136,7 +135,8 @@ CORVIX_VBMI void remap8_vector(uint8_t *buffer, const uint8_t *table, uint32_t l
     const __mmask64 tail = _cvtu64_mask64(n == whole ? 0 : (~uint64_t{0} >> (64 - (n - whole))));
 
     __m512i most = _mm512_maskz_loadu_epi8(tail, p + whole);
-    for (uint32_t i = 0; i < whole; i += 64) most = _mm512_max_epu8(most, _mm512_loadu_si512(p + i));
+    for (uint32_t i = 0; i < whole; i += 64)
+      most = _mm512_max_epu8(most, _mm512_loadu_si512(p + i));
     alignas(64) uint8_t lanes[64];
     _mm512_store_si512(lanes, most);
     uint32_t largest = 0;
@@ -158,8 +158,7 @@ CORVIX_VBMI void remap8_vector(uint8_t *buffer, const uint8_t *table, uint32_t l
 #else
 
 bool remap_vector_available() { return false; }
-void remap24_vector(const uint8_t *source, uint8_t *output, const uint8_t *pens,
-                    uint32_t length) {
+void remap24_vector(const uint8_t *source, uint8_t *output, const uint8_t *pens, uint32_t length) {
   remap24_plain(source, output, pens, length);
 }
 void remap8_vector(uint8_t *buffer, const uint8_t *table, uint32_t length) {

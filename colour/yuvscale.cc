@@ -37,9 +37,8 @@ bool yuvscale_plane_bytes(int32_t src_width, int32_t src_height, int32_t dst_wid
 
 extern "C" {
 
-Bitmap *fx_yuvscale_ll(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,
-                       int32_t src_width, int32_t src_height, int32_t dst_width,
-                       int32_t dst_height, int32_t factor) {
+Bitmap *fx_yuvscale_ll(const uint8_t *y, const uint8_t *cr, const uint8_t *cb, int32_t src_width,
+                       int32_t src_height, int32_t dst_width, int32_t dst_height, int32_t factor) {
   using namespace corvix;
   int64_t luma_bytes = 0, chroma_bytes = 0;
   if (!yuvscale_plane_bytes(src_width, src_height, dst_width, dst_height, factor, &luma_bytes,
