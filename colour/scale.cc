@@ -37,7 +37,10 @@ bool scale_pixels(const uint8_t *source, uint8_t *destination, uint32_t src_widt
   if (column == nullptr) return false;
   // Unsigned 32-bit throughout: a product that overflows keeps its low 32 bits, which only
   // ever gives a smaller column or row, never one outside the source.
-  if (uint64_t{src_width} * dst_width <= UINT32_MAX) {
+  if (src_width == dst_width && uint64_t{src_width} * dst_width <= UINT32_MAX) {
+    // (x * width) / width is x while the product does not wrap.
+    for (uint32_t x = 0; x < dst_width; ++x) column[x] = pixel * x;
+  } else if (uint64_t{src_width} * dst_width <= UINT32_MAX) {
     // No product x * src_width wraps, so the quotient can be stepped instead of divided.
     const uint32_t whole = src_width / dst_width, part = src_width % dst_width;
     uint32_t quotient = 0;
@@ -58,7 +61,7 @@ bool scale_pixels(const uint8_t *source, uint8_t *destination, uint32_t src_widt
   bool identity = true;  // column x is source column x: rows are plain copies
   for (uint32_t x = 0; x < dst_width; ++x) {
     largest = column[x] > largest ? column[x] : largest;
-    identity = identity && column[x] == pixel * x;
+    identity &= column[x] == pixel * x;
   }
 
   const size_t row_bytes = static_cast<size_t>(dst_width) * pixel;

@@ -54,11 +54,11 @@ CORVIX_API void gx_freepalette(uint8_t *pens);
  * pixel's levels, each byte v giving level (v + 20) / 42 - 1 raised to 0, or with a pen
  * table (216 bytes or more) the table's pen for that index. `length` is the source length in
  * bytes, a multiple of 3: the routine reads 3 x ceil(length / 3) source bytes and writes
- * ceil(length / 3) output bytes. */
+ * ceil(length / 3) output bytes; the output and the table lie outside the source. */
 CORVIX_API void gx_remap24(const uint8_t *source, uint8_t *output, const uint8_t *pens,
                            uint32_t length);
 /* Replaces each of the `length` bytes of `buffer` with table[byte]. The table must have an
- * entry for every value in the buffer (256 bytes cover any buffer). */
+ * entry for every value in the buffer (256 bytes cover any buffer) and lie outside it. */
 CORVIX_API void gx_remap8(uint8_t *buffer, const uint8_t *table, uint32_t length);
 
 /* ---- Pixel scaling ---------------------------------------------------------------- */
