@@ -50,8 +50,8 @@ TEST_F(Palette, WholePixelSpaceOnEveryKernel) {
   }
 }
 
-// Runs near the vector steps on a photograph: nothing past ceil(length / 3) bytes, and cube
-// indices then the pen table equal remapping with the pen table.
+// Runs near the vector steps on a photograph: nothing past ceil(length / 3) bytes, cube
+// indices then the pen table equal remapping with the pen table, and in place the same.
 TEST_F(Palette, PhotographRunsAndTwoStepRemap) {
   const test::Image im = test::load_image("coffee.ppm");
   const std::vector<uint8_t> pens = some_pens(216);
@@ -65,6 +65,9 @@ TEST_F(Palette, PhotographRunsAndTwoStepRemap) {
     EXPECT_EQ(std::count(a.begin() + n, a.end(), 0xEE), 8) << len;
     EXPECT_EQ(a, b) << len;
     EXPECT_EQ(c, b) << len;
+    std::vector<uint8_t> in_place(im.rgb.begin(), im.rgb.begin() + 3 * n);  // output = source
+    gx_remap24(in_place.data(), in_place.data(), pens.data(), len);
+    EXPECT_TRUE(std::equal(b.begin(), b.begin() + n, in_place.begin())) << len;
   }
 }
 

@@ -54,7 +54,8 @@ CORVIX_API void gx_freepalette(uint8_t *pens);
  * pixel's levels, each byte v giving level (v + 20) / 42 - 1 raised to 0, or with a pen
  * table (216 bytes or more) the table's pen for that index. `length` is the source length in
  * bytes, a multiple of 3: the routine reads 3 x ceil(length / 3) source bytes and writes
- * ceil(length / 3) output bytes; the output and the table lie outside the source. */
+ * ceil(length / 3) output bytes. The output may be the source itself (reduced in place) but
+ * must not overlap it otherwise; the table lies outside both. */
 CORVIX_API void gx_remap24(const uint8_t *source, uint8_t *output, const uint8_t *pens,
                            uint32_t length);
 /* Replaces each of the `length` bytes of `buffer` with table[byte]. The table must have an
