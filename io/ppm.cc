@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <type_traits>
 
 #include "bitmap/pixels.h"
 #include "corvix/bitmap.h"
@@ -63,6 +64,8 @@ namespace {
 // memory for the samples.
 class Reader {
  public:
+  static constexpr int64_t kLargeRead = 64 * 1024;
+
   explicit Reader(int fd) : fd_(fd) {}
 
   // The next byte, or -1 at the end of the file or on a read error.
@@ -74,16 +77,32 @@ class Reader {
   // Bytes taken from the file so far.
   int64_t consumed() const { return taken_ - (len_ - pos_); }
 
-  // Exactly n bytes into dst; false when the file ends sooner or a read fails.
+  // Exactly n bytes into dst; false when the file ends sooner or a read fails (dst's contents
+  // are then undefined).
   bool read_exact(uint8_t *dst, int64_t n) {
-    const int64_t buffered = std::min<int64_t>(n, len_ - pos_);
-    std::memcpy(dst, buf_ + pos_, static_cast<size_t>(buffered));
-    pos_ += static_cast<int32_t>(buffered);
-    for (int64_t done = buffered; done < n;) {
-      const int64_t got = read_some(dst + done, n - done);
+    const int64_t held = std::min<int64_t>(n, len_ - pos_);
+    const uint8_t *from = buf_ + pos_;
+    pos_ += static_cast<int32_t>(held);
+    uint8_t *rest = dst + held;
+    const int64_t remaining = n - held;
+    // The kernel copies from the page cache several times faster when the file offset and the
+    // destination agree modulo 64, and a header (17 bytes for full HD) puts every sample out
+    // of step. So a large rest is read that many bytes early, over the place of the bytes
+    // still held in the buffer, and moved into step in memory; the held bytes go in last.
+    int64_t early = 0;
+    if (remaining >= kLargeRead) {
+      const off_t at = lseek(fd_, 0, SEEK_CUR);
+      const auto step = static_cast<int64_t>((reinterpret_cast<uintptr_t>(rest) -
+                                              static_cast<uintptr_t>(at)) & 63);
+      if (at >= 0 && step <= held) early = step;
+    }
+    for (int64_t done = 0; done < remaining;) {
+      const int64_t got = read_some(rest - early + done, remaining - done);
       if (got <= 0) return false;
       done += got;
     }
+    if (early != 0) std::memmove(rest, rest - early, static_cast<size_t>(remaining));
+    std::memcpy(dst, from, static_cast<size_t>(held));
     return true;
   }
 
@@ -157,7 +176,20 @@ bool scale_bytes(uint8_t *p, int64_t n, uint32_t max) {
   return highest <= max;
 }
 
-// Two-byte samples (most significant first) read in chunks and scaled into dst.
+// Two-byte samples (most significant first) scaled into bytes; the highest sample seen.
+// `Max` is a constant for the common maximum 65535, so the division becomes a multiply.
+template <typename Max>
+uint32_t scale_wide(const uint8_t *in, uint8_t *out, int64_t count, Max max) {
+  uint32_t highest = 0;
+  for (int64_t i = 0; i < count; ++i) {
+    const uint32_t v = (uint32_t{in[2 * i]} << 8) | in[2 * i + 1];
+    highest = std::max(highest, v);
+    out[i] = scale_sample(std::min<uint32_t>(v, max), max);
+  }
+  return highest;
+}
+
+// Two-byte samples read in chunks and scaled into dst.
 bool read_wide_samples(Reader &r, uint8_t *dst, int64_t n, uint32_t max) {
   uint8_t chunk[16384];
   constexpr int64_t kPerChunk = sizeof chunk / 2;
@@ -165,11 +197,11 @@ bool read_wide_samples(Reader &r, uint8_t *dst, int64_t n, uint32_t max) {
   for (int64_t done = 0; done < n;) {
     const int64_t count = std::min(kPerChunk, n - done);
     if (!r.read_exact(chunk, 2 * count)) return false;
-    for (int64_t i = 0; i < count; ++i) {
-      const uint32_t v = (uint32_t{chunk[2 * i]} << 8) | chunk[2 * i + 1];
-      highest = std::max(highest, v);
-      dst[done + i] = scale_sample(std::min(v, max), max);
-    }
+    const uint32_t h = max == 65535
+                           ? scale_wide(chunk, dst + done, count,
+                                        std::integral_constant<uint32_t, 65535>{})
+                           : scale_wide(chunk, dst + done, count, max);
+    highest = std::max(highest, h);
     done += count;
   }
   return highest <= max;

@@ -80,6 +80,19 @@ TEST_F(PpmTest, PhotographsAndOddSizesRoundTripByteForByte) {
   }
 }
 
+// Large sample runs are read in step with the file's alignment and moved into place: every
+// header length modulo 64 must land the samples exactly.
+TEST_F(PpmTest, LargeSampleRunsLandExactlyAfterHeadersOfEveryLength) {
+  std::string samples(200 * 120 * 3, '\0');
+  for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<char>(i * 131 + i / 7);
+  for (int pad = 0; pad < 64; ++pad) {
+    Bitmap *b = load_bytes("P6\n#" + std::string(pad, '-') + "\n200 120\n255\n" + samples);
+    ASSERT_NE(b, nullptr) << pad;
+    ASSERT_EQ(pixel_bytes(b), samples) << pad;
+    gx_freebitmap(b);
+  }
+}
+
 // Layouts netpbm reads as a 2 x 1 image of the samples "ABCDEF".
 TEST_F(PpmTest, HeaderWhiteSpaceCommentsAndLayoutFollowNetpbm) {
   for (const char *header :
