@@ -16,9 +16,9 @@ namespace {
 struct Files {
   std::string frame, frame16, out, bare;
   Files() {
-    const std::string base = (std::filesystem::temp_directory_path() /
-                              ("corvix-io-bench-" + std::to_string(getpid())))
-                                 .string();
+    const std::string base =
+        (std::filesystem::temp_directory_path() / ("corvix-io-bench-" + std::to_string(getpid())))
+            .string();
     frame = base + ".ppm";
     frame16 = base + "-16.ppm";
     out = base + "-out.ppm";

@@ -92,8 +92,8 @@ class Reader {
     int64_t early = 0;
     if (remaining >= kLargeRead) {
       const off_t at = lseek(fd_, 0, SEEK_CUR);
-      const auto step = static_cast<int64_t>((reinterpret_cast<uintptr_t>(rest) -
-                                              static_cast<uintptr_t>(at)) & 63);
+      const auto step = static_cast<int64_t>(
+          (reinterpret_cast<uintptr_t>(rest) - static_cast<uintptr_t>(at)) & 63);
       if (at >= 0 && step <= held) early = step;
     }
     for (int64_t done = 0; done < remaining;) {
@@ -197,10 +197,9 @@ bool read_wide_samples(Reader &r, uint8_t *dst, int64_t n, uint32_t max) {
   for (int64_t done = 0; done < n;) {
     const int64_t count = std::min(kPerChunk, n - done);
     if (!r.read_exact(chunk, 2 * count)) return false;
-    const uint32_t h = max == 65535
-                           ? scale_wide(chunk, dst + done, count,
-                                        std::integral_constant<uint32_t, 65535>{})
-                           : scale_wide(chunk, dst + done, count, max);
+    const uint32_t h = max == 65535 ? scale_wide(chunk, dst + done, count,
+                                                 std::integral_constant<uint32_t, 65535>{})
+                                    : scale_wide(chunk, dst + done, count, max);
     highest = std::max(highest, h);
     done += count;
   }

@@ -7,10 +7,24 @@ add_executable(ppm_fuzz_replay ppm_fuzz.cc fuzz_replay_main.cc)
 target_link_libraries(ppm_fuzz_replay PRIVATE corvix_static)
 add_test(NAME ppm_fuzz_replay COMMAND ppm_fuzz_replay ${CORVIX_PPM_CORPUS})
 
+set(_fuzz_flags -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined)
 if(CMAKE_CXX_COMPILER_ID MATCHES Clang)
+  # A clang without its fuzzer runtime builds everything else.
+  include(CheckCXXSourceCompiles)
+  set(CMAKE_REQUIRED_FLAGS "-fsanitize=fuzzer,address,undefined")
+  set(CMAKE_REQUIRED_LINK_OPTIONS "-fsanitize=fuzzer,address,undefined")
+  check_cxx_source_compiles([[
+    #include <cstddef>
+    #include <cstdint>
+    extern "C" int LLVMFuzzerTestOneInput(const uint8_t *, size_t) { return 0; }]]
+    CORVIX_HAVE_LIBFUZZER)
+  unset(CMAKE_REQUIRED_FLAGS)
+  unset(CMAKE_REQUIRED_LINK_OPTIONS)
+endif()
+
+if(CORVIX_HAVE_LIBFUZZER)
   # The reader is compiled into the fuzzer itself so that its branches are instrumented.
   add_executable(ppm_fuzz ppm_fuzz.cc ${PROJECT_SOURCE_DIR}/io/ppm.cc)
-  set(_fuzz_flags -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined)
   target_compile_options(ppm_fuzz PRIVATE ${_fuzz_flags})
   target_link_options(ppm_fuzz PRIVATE ${_fuzz_flags})
   target_link_libraries(ppm_fuzz PRIVATE corvix_static)

@@ -46,6 +46,12 @@ TEST(DitherMatrices, HoldThePublishedValues) {
   EXPECT_EQ(Bayer16[6 * 16 + 7], 254);
   EXPECT_EQ(Bayer16[14 * 16 + 15], 254);
   EXPECT_EQ(std::count(Bayer16, Bayer16 + 256, 255), 0);
+  // The other six keep black black and white white.
+  for (int32_t method : {1, 2, 3, 4, 6, 7}) {
+    const std::vector<uint8_t> v = matrix_values(method);
+    EXPECT_GT(*std::min_element(v.begin(), v.end()), 0) << method;
+    EXPECT_LT(*std::max_element(v.begin(), v.end()), 255) << method;
+  }
   // ClassicalScreen repeats rows 0..3 as rows 4..7 shifted by four columns.
   for (int y = 0; y < 4; ++y)
     for (int x = 0; x < 8; ++x)
@@ -126,24 +132,14 @@ TEST_F(DitherTest, PublishedExamples) {
   EXPECT_EQ(std::string(reinterpret_cast<char *>(b4->pixels) + 6, 3), "\0\xff\0"s);
   EXPECT_EQ(std::string(reinterpret_cast<char *>(fs->pixels) + 27, 3), "\xff\xff\0"s);
   for (Bitmap *b : {px, b4, fs}) gx_freebitmap(b);
-  // Black 32 x 32 with Bayer16: white only where the zero entry falls; other methods keep
-  // black black and white white.
-  Bitmap *black = gx_allocbitmap(32, 32, 3), *white = gx_allocrawbitmap(32, 32, 3);
-  std::memset(white->pixels, 255, 32 * 32 * 3);
+  // Black 32 x 32 with Bayer16: white only where the zero entry falls.
+  Bitmap *black = gx_allocbitmap(32, 32, 3);
   Bitmap *bayer = gx_dither(black, 5);
   for (int y = 0; y < 32; ++y)
     for (int x = 0; x < 32; ++x)
       ASSERT_EQ(bayer->pixels[3 * (y * 32 + x)], x % 16 == 8 && y % 16 == 8 ? 255 : 0);
   gx_freebitmap(bayer);
-  for (int32_t method : {1, 2, 3, 4, 6, 7}) {
-    Bitmap *k = gx_dither(black, method), *wh = gx_dither(white, method);
-    EXPECT_EQ(test::pixel_bytes(k), test::pixel_bytes(black)) << method;
-    EXPECT_EQ(test::pixel_bytes(wh), test::pixel_bytes(white)) << method;
-    gx_freebitmap(k);
-    gx_freebitmap(wh);
-  }
   gx_freebitmap(black);
-  gx_freebitmap(white);
 }
 
 TEST_F(DitherTest, BadMethodsAndUnusableSourcesGiveNullWithoutAllocating) {
