@@ -292,9 +292,16 @@ int32_t save_file(const char *filename, const char *header, const uint8_t *pixel
   const bool exists = stat(target, &st) == 0;
   if (exists && S_ISDIR(st.st_mode)) return 0;
   if (exists && !S_ISREG(st.st_mode)) {
-    // A device or pipe cannot be replaced; write to it as it is.
-    const int fd = ::open(target, O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY);
-    return fd >= 0 && write_and_close(fd, header, pixels, n) ? 1 : 0;
+    // A device or pipe cannot be replaced; write to it as it is. Opened without blocking, so
+    // a pipe nobody reads fails at once instead of holding the caller.
+    const int fd = ::open(target, O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return 0;
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags == -1 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+      ::close(fd);
+      return 0;
+    }
+    return write_and_close(fd, header, pixels, n) ? 1 : 0;
   }
 
   char temp[PATH_MAX];

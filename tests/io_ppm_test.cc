@@ -240,8 +240,12 @@ TEST_F(PpmTest, UnsuitableBitmapsAreNotSavedAndNoFileIsMade) {
   EXPECT_TRUE(dir_.entries().empty());
   EXPECT_EQ(gx_savebitmapasppm(good, (dir_ / "no/such/dir.ppm").c_str()), 0);
   EXPECT_EQ(gx_savebitmapasppm(good, dir_.path().c_str()), 0);
+  EXPECT_EQ(gx_savebitmapasppm(good, "/dev/null"), 1);  // devices are written as they are
   EXPECT_EQ(gx_savebitmapasppm(good, "/dev/full"), 0);  // every write fails there
   EXPECT_TRUE(dir_.entries().empty());
+  const std::string fifo = dir_ / "fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(gx_savebitmapasppm(good, fifo.c_str()), 0);  // at once: nobody reads it
   for (Bitmap *b : {grey, wide, empty, good}) gx_freebitmap(b);
 }
 

@@ -29,7 +29,7 @@ CORVIX_API Bitmap *gx_loadppmasbitmap(const char *filename);
  * An existing regular file of that name is replaced only once the whole new file has been
  * written and closed (it is written under a temporary name in the same directory, given the
  * old file's permissions, and renamed over it); a symbolic link is followed to the file it
- * names. A device or pipe is written directly.
+ * names. A device or pipe is written directly (a pipe that nobody reads fails at once).
  * Returns 1 when the whole file was written, else 0, leaving no partial file and an older
  * file of that name as it was. Refused with 0 and no file made: a NULL bitmap or name,
  * bytes per pixel other than 3, width or height below 1, a NULL pixel buffer, a size that
