@@ -48,6 +48,12 @@ inline int64_t bitmap_bytes(const Bitmap *b, int32_t bpp) {
   return n;
 }
 
+// Bytes of `b` taken at its own bytes-per-pixel field (width x height x field); -1 as for
+// bitmap_bytes.
+inline int64_t own_bytes(const Bitmap *b) {
+  return b == nullptr ? -1 : bitmap_bytes(b, b->bytes_per_pixel);
+}
+
 }  // namespace corvix
 
 #endif

@@ -35,6 +35,11 @@ bool Call::pixels(const Bitmap &b, int64_t length) {
   return bytes(segment_address(b.pixels), static_cast<uint64_t>(length)) != nullptr;
 }
 
+bool Call::frame(uint32_t address, Bitmap *out, int32_t bpp) {
+  if (!bitmap(address, out)) return false;
+  return pixels(*out, size(out->width, out->height, bpp != 0 ? bpp : out->bytes_per_pixel));
+}
+
 int64_t Call::size(int64_t width, int64_t height, int64_t bpp) {
   const int64_t n = checked_size(width, height, bpp);
   if (n < 0) ok_ = false;

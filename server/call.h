@@ -32,6 +32,9 @@ class Call {
   bool bitmap(uint32_t address, Bitmap *out);
   // Checks that a copied record's pixels hold `length` bytes.
   bool pixels(const Bitmap &b, int64_t length);
+  // The Bitmap record at `address` with its pixels checked to hold width x height x bpp
+  // bytes: bpp is the routine's own pixel size, or 0 for the record's own field.
+  bool frame(uint32_t address, Bitmap *out, int32_t bpp);
   // Bytes of width x height x bpp for non-negative fields; the call fails for anything else.
   int64_t size(int64_t width, int64_t height, int64_t bpp);
 

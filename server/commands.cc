@@ -25,26 +25,124 @@ uint32_t yuv_to_rgb(Call &c) {
   return 0;
 }
 
+// 3: a resized copy of a chunky frame (the source is read as one byte a pixel).
+uint32_t scale_frame(Call &c) {
+  Bitmap src;
+  if (!c.frame(c.word(1), &src, 1)) return 0;
+  return c.give(cvx_scale_ll(&src, c.sword(2), c.sword(3)));
+}
+
+// 5: contrast, brightness and negative over every byte of the frame. Word 3 carries the
+// offset plus 256; only the low 16 bits of word 4 count, as a signed number.
+uint32_t correct_levels(Call &c) {
+  Bitmap b;
+  if (!c.frame(c.word(1), &b, 0)) return 0;
+  const auto offset = static_cast<int32_t>(c.word(3) - 256u);
+  const auto invert = static_cast<int32_t>(static_cast<int16_t>(c.word(4) & 0xFFFF));
+  cvx_correct_ll(&b, c.sword(2), offset, invert);
+  return 0;
+}
+
+// 7: cross-fade of A into B, written to the output (which may be A or B).
+uint32_t fade_over(Call &c) {
+  const int64_t n = c.size(c.sword(5), c.sword(6), c.sword(7));
+  const uint8_t *a = c.bytes(c.word(1), static_cast<uint64_t>(n));
+  const uint8_t *b = c.bytes(c.word(2), static_cast<uint64_t>(n));
+  uint8_t *out = c.bytes(c.word(3), static_cast<uint64_t>(n));
+  if (!c.ok()) return 0;
+  cvx_fadeover_ll(a, b, out, c.sword(4), c.sword(5), c.sword(6), c.sword(7));
+  return 0;
+}
+
+// 8: line doubling, three bytes a pixel.
+uint32_t deinterlace(Call &c) {
+  Bitmap b;
+  if (c.frame(c.word(1), &b, 3)) cvx_deinterlace_ll(&b);
+  return 0;
+}
+
+// 11: bytes below level + 1 raised to it.
+uint32_t special_fade(Call &c) {
+  Bitmap b;
+  if (c.frame(c.word(1), &b, 0)) cvx_specialfade_ll(&b, c.sword(2));
+  return 0;
+}
+
+// 12: bytes of A below level + 1 replaced by B's; B holds as many bytes as A.
+uint32_t special_fade_over(Call &c) {
+  Bitmap a;
+  if (!c.frame(c.word(1), &a, 0)) return 0;
+  const uint8_t *b = c.bytes(c.word(2), static_cast<uint64_t>(c.size(a.width, a.height,
+                                                                      a.bytes_per_pixel)));
+  if (c.ok()) cvx_specialfadeover_ll(&a, b, c.sword(3));
+  return 0;
+}
+
+// 13: a quarter or half turn into a new bitmap.
+uint32_t turn(Call &c) {
+  Bitmap src;
+  if (!c.frame(c.word(1), &src, 3)) return 0;
+  return c.give(fxx_rotangle_ll(&src, c.sword(2)));
+}
+
+// 14: mirror upside down and/or left to right, three bytes a pixel.
+uint32_t mirror(Call &c) {
+  Bitmap b;
+  if (c.frame(c.word(1), &b, 3)) fxx_mirror_ll(&b, c.sword(2), c.sword(3));
+  return 0;
+}
+
+// 15: every byte inverted.
+uint32_t invert(Call &c) {
+  Bitmap b;
+  if (c.frame(c.word(1), &b, 0)) fxx_invert_ll(&b);
+  return 0;
+}
+
+// 16: each channel stretched from its range, then the master range.
+uint32_t stretch(Call &c) {
+  Bitmap b;
+  if (c.frame(c.word(1), &b, 3)) {
+    fxx_minmax_ll(&b, c.sword(2), c.sword(3), c.sword(4), c.sword(5), c.sword(6), c.sword(7),
+                  c.sword(8), c.sword(9));
+  }
+  return 0;
+}
+
+// 17: lowest and highest level of a channel (or of the average) in a new record.
+uint32_t find_levels(Call &c) {
+  Bitmap b;
+  if (!c.frame(c.word(1), &b, 3)) return 0;
+  return c.give(fxx_findminmax_ll(&b, c.sword(2)));
+}
+
+// 18: every channel stretched from its own lowest to its own highest level.
+uint32_t auto_levels(Call &c) {
+  Bitmap b;
+  if (c.frame(c.word(1), &b, 3)) fxx_min_max_ll(&b);
+  return 0;
+}
+
 const Command kCommands[19] = {
     /* 0 quit */ {0, nothing},
     /* 1 quit */ {0, nothing},
     /* 2 */ {6, yuv_to_rgb},
-    /* 3 */ {0, nothing},
+    /* 3 */ {3, scale_frame},
     /* 4 */ {0, nothing},
-    /* 5 */ {0, nothing},
+    /* 5 */ {4, correct_levels},
     /* 6 */ {0, nothing},
-    /* 7 */ {0, nothing},
-    /* 8 */ {0, nothing},
+    /* 7 */ {7, fade_over},
+    /* 8 */ {1, deinterlace},
     /* 9 */ {0, nothing},
     /* 10 */ {0, nothing},
-    /* 11 */ {0, nothing},
-    /* 12 */ {0, nothing},
-    /* 13 */ {0, nothing},
-    /* 14 */ {0, nothing},
-    /* 15 */ {0, nothing},
-    /* 16 */ {0, nothing},
-    /* 17 */ {0, nothing},
-    /* 18 */ {0, nothing},
+    /* 11 */ {2, special_fade},
+    /* 12 */ {3, special_fade_over},
+    /* 13 */ {2, turn},
+    /* 14 */ {3, mirror},
+    /* 15 */ {1, invert},
+    /* 16 */ {9, stretch},
+    /* 17 */ {2, find_levels},
+    /* 18 */ {1, auto_levels},
 };
 
 }  // namespace

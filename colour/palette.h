@@ -1,0 +1,27 @@
+// The remapping kernels behind gx_remap24 and gx_remap8: the plain ones, which are the
+// reference, and the vector ones the public routines use where the processor has them.
+#ifndef CORVIX_COLOUR_PALETTE_H
+#define CORVIX_COLOUR_PALETTE_H
+
+#include <cstdint>
+
+namespace corvix {
+
+// Cube level of a byte: (v + 20) / 42 - 1, with -1 raised to 0.
+inline int32_t cube_level(uint8_t v) {
+  const int32_t level = (v + 20) / 42 - 1;
+  return level < 0 ? 0 : level;
+}
+
+void remap24_plain(const uint8_t *source, uint8_t *output, const uint8_t *pens, uint32_t length);
+void remap8_plain(uint8_t *buffer, const uint8_t *table, uint32_t length);
+
+// True when this processor runs the vector kernels (64-byte byte permutes).
+bool remap_vector_available();
+// Same bytes as the plain kernels; call only when remap_vector_available().
+void remap24_vector(const uint8_t *source, uint8_t *output, const uint8_t *pens, uint32_t length);
+void remap8_vector(uint8_t *buffer, const uint8_t *table, uint32_t length);
+
+}  // namespace corvix
+
+#endif

@@ -1,0 +1,177 @@
+// Nearest-sample scaling of pixel buffers and bitmaps, and three small byte-run tools.
+#include "colour/scale.h"
+
+#include <cstring>
+
+#include "bitmap/pixels.h"
+#include "corvix/bitmap.h"
+#include "corvix/colour.h"
+
+namespace corvix {
+namespace {
+
+// One destination row: the pixel of P bytes at row + column[x] for each x. The offsets are
+// sums of 32-bit values and wrap as such; `no_wrap` says that no sum of this row can wrap
+// (row + largest column fits), so the row's start can be taken once.
+template <uint32_t P>
+void scale_row(const uint8_t *source, uint32_t row, const uint32_t *column, uint8_t *out,
+               uint32_t width, bool no_wrap) {
+  if (no_wrap) {
+    const uint8_t *s = source + row;
+    for (uint32_t x = 0; x < width; ++x, out += P) std::memcpy(out, s + column[x], P);
+  } else {
+    for (uint32_t x = 0; x < width; ++x, out += P)
+      std::memcpy(out, source + static_cast<uint32_t>(row + column[x]), P);
+  }
+}
+
+}  // namespace
+
+bool scale_pixels(const uint8_t *source, uint8_t *destination, uint32_t src_width,
+                  uint32_t src_height, uint32_t dst_width, uint32_t dst_height, uint32_t pixel) {
+  const bool writes = dst_width != 0 && dst_height != 0;
+  // Every destination pixel reads at least source pixel (0, 0).
+  if (writes && (src_width == 0 || src_height == 0 || source == nullptr || destination == nullptr))
+    return false;
+  auto *column = alloc_array<uint32_t>(dst_width, MEMF_CLEAR);
+  if (column == nullptr) return false;
+  // Unsigned 32-bit throughout: a product that overflows keeps its low 32 bits, which only
+  // ever gives a smaller column or row, never one outside the source.
+  if (src_width == dst_width && uint64_t{src_width} * dst_width <= UINT32_MAX) {
+    // (x * width) / width is x while the product does not wrap.
+    for (uint32_t x = 0; x < dst_width; ++x) column[x] = pixel * x;
+  } else if (uint64_t{src_width} * dst_width <= UINT32_MAX) {
+    // No product x * src_width wraps, so the quotient can be stepped instead of divided.
+    const uint32_t whole = src_width / dst_width, part = src_width % dst_width;
+    uint32_t quotient = 0;
+    uint64_t remainder = 0;
+    for (uint32_t x = 0; x < dst_width; ++x) {
+      column[x] = pixel * quotient;
+      quotient += whole;
+      remainder += part;
+      if (remainder >= dst_width) {
+        remainder -= dst_width;
+        ++quotient;
+      }
+    }
+  } else {
+    for (uint32_t x = 0; x < dst_width; ++x) column[x] = pixel * ((x * src_width) / dst_width);
+  }
+  uint32_t largest = 0;
+  bool identity = true;  // column x is source column x: rows are plain copies
+  for (uint32_t x = 0; x < dst_width; ++x) {
+    largest = column[x] > largest ? column[x] : largest;
+    identity &= column[x] == pixel * x;
+  }
+
+  const size_t row_bytes = static_cast<size_t>(dst_width) * pixel;
+  if (identity && src_height == dst_height && uint64_t{src_height} * src_height <= UINT32_MAX &&
+      uint64_t{pixel} * src_width * src_height <= UINT32_MAX) {
+    // Equal sizes where nothing wraps: row y is source row y, the picture is copied whole.
+    std::memcpy(destination, source, row_bytes * dst_height);
+    PPCFreeVec(column);
+    return true;
+  }
+  uint8_t *out = destination;
+  uint32_t previous = 0;
+  for (uint32_t y = 0; y < dst_height; ++y, out += row_bytes) {
+    const uint32_t sy = (y * src_height) / dst_height;
+    if (y > 0 && sy == previous) {
+      // The same source row again (enlarging): copy the row just written.
+      std::memcpy(out, out - row_bytes, row_bytes);
+      continue;
+    }
+    previous = sy;
+    const uint32_t row = pixel * (sy * src_width);
+    const bool no_wrap = row <= UINT32_MAX - largest;
+    if (identity && no_wrap)
+      std::memcpy(out, source + row, row_bytes);
+    else if (pixel == 3)
+      scale_row<3>(source, row, column, out, dst_width, no_wrap);
+    else
+      scale_row<1>(source, row, column, out, dst_width, no_wrap);
+  }
+  PPCFreeVec(column);
+  return true;
+}
+
+}  // namespace corvix
+
+extern "C" {
+
+void gx_scale24(const uint8_t *source, uint8_t *destination, uint32_t src_width,
+                uint32_t src_height, uint32_t dst_width, uint32_t dst_height) {
+  corvix::scale_pixels(source, destination, src_width, src_height, dst_width, dst_height, 3);
+}
+
+void gx_scale8(const uint8_t *source, uint8_t *destination, uint32_t src_width, uint32_t src_height,
+               uint32_t dst_width, uint32_t dst_height) {
+  corvix::scale_pixels(source, destination, src_width, src_height, dst_width, dst_height, 1);
+}
+
+int32_t gx_scalebitmap(Bitmap *bitmap, int32_t width, int32_t height) {
+  using namespace corvix;
+  // Read as three bytes a pixel whatever the field says, so a smaller field is refused.
+  if (bitmap_bytes(bitmap, 3) < 0) return 0;
+  auto *pixels = static_cast<uint8_t *>(alloc_bytes(checked_size(width, height, 3), MEMF_ANY));
+  if (pixels == nullptr) return 0;
+  if (!scale_pixels(bitmap->pixels, pixels, static_cast<uint32_t>(bitmap->width),
+                    static_cast<uint32_t>(bitmap->height), static_cast<uint32_t>(width),
+                    static_cast<uint32_t>(height), 3)) {
+    PPCFreeVec(pixels);
+    return 0;
+  }
+  PPCFreeVec(bitmap->pixels);
+  bitmap->pixels = pixels;
+  bitmap->width = width;
+  bitmap->height = height;
+  return 1;
+}
+
+Bitmap *gx_scalecopybitmap(const Bitmap *source, int32_t width, int32_t height) {
+  using namespace corvix;
+  if (source == nullptr || source->bytes_per_pixel < 1) return nullptr;
+  const int32_t bpp = source->bytes_per_pixel;
+  // Three bytes a pixel take the three-byte scaler; every other size the one-byte scaler
+  // over the first width x height bytes of each buffer.
+  const uint32_t pixel = bpp == 3 ? 3 : 1;
+  if (bitmap_bytes(source, static_cast<int32_t>(pixel)) < 0) return nullptr;
+  auto *pixels = static_cast<uint8_t *>(alloc_bytes(checked_size(width, height, bpp), MEMF_ANY));
+  if (pixels == nullptr) return nullptr;
+  if (!scale_pixels(source->pixels, pixels, static_cast<uint32_t>(source->width),
+                    static_cast<uint32_t>(source->height), static_cast<uint32_t>(width),
+                    static_cast<uint32_t>(height), pixel)) {
+    PPCFreeVec(pixels);
+    return nullptr;
+  }
+  auto *copy = static_cast<Bitmap *>(PPCAllocVec(sizeof(Bitmap), MEMF_ANY));
+  if (copy == nullptr) {
+    PPCFreeVec(pixels);
+    return nullptr;
+  }
+  copy->pixels = pixels;
+  copy->width = width;
+  copy->height = height;
+  copy->bytes_per_pixel = bpp;
+  return copy;
+}
+
+void gx_multchunky(const uint8_t *source, uint8_t *destination, uint32_t length, uint32_t factor) {
+  if (factor == 0) return;
+  for (uint32_t i = 0; i < length; ++i, destination += factor)
+    std::memset(destination, source[i], factor);
+}
+
+void gx_divchunky(const uint8_t *source, uint8_t *destination, uint32_t length, uint32_t step) {
+  // A step of 0 would never advance. The position is 64-bit so a large step cannot wrap it
+  // back below the length.
+  if (step == 0) return;
+  for (uint64_t pos = 0; pos < length; pos += step) *destination++ = source[pos];
+}
+
+void gx_xor(uint8_t *buffer, uint32_t length, uint32_t value) {
+  const auto v = static_cast<uint8_t>(value & 0xFF);
+  for (uint32_t i = 0; i < length; ++i) buffer[i] = static_cast<uint8_t>(buffer[i] ^ v);
+}
+
+}  // extern "C"

@@ -1,0 +1,98 @@
+// Nearest-sample scaling and YUV conversion in one pass: the column divisions are done once
+// per call in two tables, each row costs two multiplications and two divisions, each pixel
+// only table lookups, additions and the clamps.
+#include "colour/yuvscale.h"
+
+#include <cstring>
+
+#include "colour/yuv_tables.h"
+#include "corvix/bitmap.h"
+#include "corvix/colour.h"
+
+namespace corvix {
+
+bool yuvscale_plane_bytes(int32_t src_width, int32_t src_height, int32_t dst_width,
+                          int32_t dst_height, int32_t factor, int64_t *luma, int64_t *chroma) {
+  *luma = 0;
+  *chroma = 0;
+  if (factor < 1) return false;
+  // Every product the routine forms must fit 32 bits: src_width x column, row x src_height,
+  // source row x src_width (covered by the frame size), and the destination's byte count.
+  if (checked_size(src_width, src_height) < 0 || checked_size(dst_width, dst_height, 3) < 0)
+    return false;
+  if (dst_width > 0 && checked_size(src_width, dst_width - 1) < 0) return false;
+  if (dst_height > 0 && checked_size(dst_height - 1, src_height) < 0) return false;
+  if (dst_width == 0 || dst_height == 0) return true;
+  // A non-empty destination always reads source pixel (0, 0).
+  if (src_width == 0 || src_height == 0) return false;
+  const int32_t last_row = (dst_height - 1) * src_height / dst_height;
+  const int32_t last_column = src_width * (dst_width - 1) / dst_width;
+  const int32_t row_start = last_row * src_width;
+  *luma = int64_t{row_start} + last_column + 1;
+  *chroma = int64_t{row_start / factor} + last_column / factor + 1;
+  return true;
+}
+
+}  // namespace corvix
+
+extern "C" {
+
+Bitmap *fx_yuvscale_ll(const uint8_t *y, const uint8_t *cr, const uint8_t *cb, int32_t src_width,
+                       int32_t src_height, int32_t dst_width, int32_t dst_height, int32_t factor) {
+  using namespace corvix;
+  int64_t luma_bytes = 0, chroma_bytes = 0;
+  if (!yuvscale_plane_bytes(src_width, src_height, dst_width, dst_height, factor, &luma_bytes,
+                            &chroma_bytes))
+    return nullptr;
+  if (luma_bytes > 0 && (y == nullptr || cr == nullptr || cb == nullptr)) return nullptr;
+
+  auto *xs = alloc_array<int32_t>(dst_width, MEMF_ANY);
+  if (xs == nullptr) return nullptr;
+  auto *xc = alloc_array<int32_t>(dst_width, MEMF_ANY);
+  if (xc == nullptr) {
+    PPCFreeVec(xs);
+    return nullptr;
+  }
+  Bitmap *out = gx_allocrawbitmap(dst_width, dst_height, 3);
+  if (out == nullptr) {
+    PPCFreeVec(xc);
+    PPCFreeVec(xs);
+    return nullptr;
+  }
+
+  for (int32_t i = 0; i < dst_width; ++i) {
+    xs[i] = src_width * i / dst_width;
+    xc[i] = xs[i] / factor;
+  }
+  YuvTables t;
+  build_yuv_tables(t);
+
+  const size_t row_bytes = 3 * static_cast<size_t>(dst_width);
+  uint8_t *d = out->pixels;
+  int32_t previous_row = -1;
+  for (int32_t j = 0; j < dst_height; ++j, d += row_bytes) {
+    const int32_t sy = j * src_height / dst_height;
+    if (sy == previous_row) {
+      // The same source row again (enlarging): its pixels are the row just written.
+      std::memcpy(d, d - row_bytes, row_bytes);
+      continue;
+    }
+    previous_row = sy;
+    const int32_t luma_start = sy * src_width;
+    const int32_t chroma_start = luma_start / factor;
+    const uint8_t *yr = y + luma_start;
+    const uint8_t *crr = cr + chroma_start;
+    const uint8_t *cbr = cb + chroma_start;
+    for (int32_t i = 0; i < dst_width; ++i) {
+      const uint8_t r = crr[xc[i]], b = cbr[xc[i]];
+      yuv_pixel(t.luma[yr[xs[i]]], t.cb_blue[b], t.cb_green[b] + t.cr_green[r], t.cr_red[r],
+                d + 3 * i);
+    }
+  }
+
+  PPCFreeVec(xc);
+  PPCFreeVec(xs);
+  return out;
+}
+
+}  // extern "C"

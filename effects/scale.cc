@@ -1,0 +1,52 @@
+// Nearest-sample resizing of one-byte-per-pixel frames into a new bitmap.
+#include <cstring>
+
+#include "bitmap/pixels.h"
+#include "corvix/bitmap.h"
+#include "corvix/effects.h"
+
+extern "C" {
+
+Bitmap *cvx_scale_ll(const Bitmap *source, int32_t width, int32_t height) {
+  // The source is always read as one byte per pixel, so any record that holds that will do.
+  const int64_t have = corvix::bitmap_bytes(source, 1);
+  if (have < 0 || width < 0 || height < 0) return nullptr;
+  const int32_t w = source->width, h = source->height;
+  // An empty source has nothing to sample for a non-empty result.
+  if (have == 0 && width > 0 && height > 0) return nullptr;
+  // The source positions come from the 32-bit products W * x and H * y; where the last of
+  // them would not fit, refuse rather than sample from a wrapped position.
+  if (int64_t{w} * (width - 1) > INT32_MAX || int64_t{h} * (height - 1) > INT32_MAX) return nullptr;
+
+  Bitmap *result = gx_allocbitmap(width, height, 1);
+  if (result == nullptr) return nullptr;
+  auto *column = corvix::alloc_array<int32_t>(width, MEMF_CLEAR);
+  if (column == nullptr) {
+    gx_freebitmap(result);
+    return nullptr;
+  }
+  for (int32_t x = 0; x < width; ++x) column[x] = w * x / width;
+
+  const size_t row_bytes = static_cast<size_t>(width);
+  uint8_t *out = result->pixels;
+  int32_t previous = -1;
+  for (int32_t y = 0; y < height; ++y, out += row_bytes) {
+    const int32_t sy = h * y / height;
+    if (sy == previous) {
+      // Enlarging repeats source rows: the row just made is the same bytes.
+      std::memcpy(out, out - row_bytes, row_bytes);
+      continue;
+    }
+    previous = sy;
+    const uint8_t *row = source->pixels + static_cast<size_t>(sy) * static_cast<size_t>(w);
+    if (width == w) {
+      std::memcpy(out, row, row_bytes);  // the column table is the identity
+    } else {
+      for (int32_t x = 0; x < width; ++x) out[x] = row[column[x]];
+    }
+  }
+  PPCFreeVec(column);
+  return result;
+}
+
+}  // extern "C"

@@ -1,0 +1,193 @@
+// Every command through a real port: the words are read in their order, the result word is
+// right, records come back big-endian and belong to the host, and the bytes equal the
+// library routine's on the same input.
+#include <atomic>
+#include <cstring>
+#include <thread>
+
+#include "tests/support.h"
+
+namespace corvix {
+namespace {
+
+// A crop of a photograph with an odd width, as three-byte pixels.
+test::Image crop(const char *name, int32_t w, int32_t h) {
+  const test::Image full = test::load_image(name);
+  test::Image im{w, h, std::vector<uint8_t>(static_cast<size_t>(w) * h * 3)};
+  for (int32_t y = 0; y < h; ++y)
+    std::memcpy(&im.rgb[3 * static_cast<size_t>(y) * w],
+                &full.rgb[3 * (static_cast<size_t>(y + 100) * full.width + 150)], 3 * w);
+  return im;
+}
+
+class ServerCommands : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(host.ok()); }
+  void TearDown() override { EXPECT_EQ(host.blocks(), base_blocks + kept) << "leaked blocks"; }
+
+  // The frame as a shared bitmap, and the same pixels as a native one for the library.
+  uint32_t shared_frame(const test::Image &im) {
+    kept += 2;
+    return host.bitmap_of(im);
+  }
+  std::vector<uint8_t> pixels(uint32_t bitmap) {
+    const Bitmap b = host.read_bitmap(bitmap);
+    return {b.pixels, b.pixels + static_cast<size_t>(b.width) * b.height * b.bytes_per_pixel};
+  }
+  // Runs the command, checks the reply and returns word 0; the argument block is freed.
+  uint32_t run(int32_t code, std::initializer_list<uint32_t> words) {
+    const uint32_t block = host.args(words);
+    host.set_word(block, 0, 0xDEADBEEF);
+    EXPECT_EQ(host.send(code, block), 0);
+    const uint32_t w0 = host.word(block, 0);
+    host.free(block);
+    return w0;
+  }
+
+  test::Host host;
+  uint32_t base_blocks = host.blocks();
+  uint32_t kept = 0;
+  const test::Image im = crop("coffee.ppm", 37, 23);
+};
+
+// Runs a native in-place routine on a copy of the image.
+template <class F>
+std::vector<uint8_t> native(const test::Image &im, int32_t bpp, F &&routine) {
+  std::vector<uint8_t> px = im.rgb;
+  Bitmap b{px.data(), im.width, static_cast<int32_t>(px.size() / bpp / im.width), bpp};
+  routine(&b);
+  return px;
+}
+
+TEST_F(ServerCommands, InPlaceEffectsMatchTheLibrary) {
+  struct Case {
+    int32_t code;
+    std::vector<uint32_t> extra;
+    std::function<void(Bitmap *)> routine;
+  };
+  const Case cases[] = {
+      {5, {150, 256 + 20, 0x0001FFFF}, [](Bitmap *b) { cvx_correct_ll(b, 150, 20, -1); }},
+      {5, {80, 256 - 30, 0x00010000}, [](Bitmap *b) { cvx_correct_ll(b, 80, -30, 0); }},
+      {8, {}, [](Bitmap *b) { cvx_deinterlace_ll(b); }},
+      {11, {99}, [](Bitmap *b) { cvx_specialfade_ll(b, 99); }},
+      {14, {1, 0}, [](Bitmap *b) { fxx_mirror_ll(b, 1, 0); }},
+      {14, {0, 1}, [](Bitmap *b) { fxx_mirror_ll(b, 0, 1); }},
+      {15, {}, [](Bitmap *b) { fxx_invert_ll(b); }},
+      {16, {10, 200, 30, 180, 250, 5, 20, 240},
+       [](Bitmap *b) { fxx_minmax_ll(b, 10, 200, 30, 180, 250, 5, 20, 240); }},
+      {18, {}, [](Bitmap *b) { fxx_min_max_ll(b); }},
+  };
+  for (const Case &c : cases) {
+    const uint32_t frame = shared_frame(im);
+    std::vector<uint32_t> words{frame};
+    words.insert(words.end(), c.extra.begin(), c.extra.end());
+    const uint32_t block = host.alloc(40);
+    for (size_t i = 0; i < words.size(); ++i) host.set_word(block, static_cast<int>(i + 1), words[i]);
+    host.set_word(block, 0, 0xDEADBEEF);
+    ASSERT_EQ(host.send(c.code, block), 0);
+    EXPECT_EQ(host.word(block, 0), 0u) << "code " << c.code;
+    host.free(block);
+    EXPECT_EQ(pixels(frame), native(im, 3, c.routine)) << "code " << c.code;
+  }
+}
+
+TEST_F(ServerCommands, FadesReadTheirWordsInOrder) {
+  const test::Image other = crop("astronaut.ppm", 37, 23);
+  const uint32_t a = host.put(im.rgb), b = host.put(other.rgb), out = host.alloc(37 * 23 * 3);
+  kept += 3;
+  // 7: A, B, output, level, width, height, bytes per pixel.
+  EXPECT_EQ(run(7, {a, b, out, 64, 37, 23, 3}), 0u);
+  std::vector<uint8_t> expect(im.rgb.size());
+  cvx_fadeover_ll(im.rgb.data(), other.rgb.data(), expect.data(), 64, 37, 23, 3);
+  EXPECT_EQ(std::vector<uint8_t>(host.at(out), host.at(out) + expect.size()), expect);
+  // 12: A's bitmap, B's pixels, level.
+  const uint32_t frame = shared_frame(im);
+  EXPECT_EQ(run(12, {frame, b, 120}), 0u);
+  EXPECT_EQ(pixels(frame), native(im, 3, [&](Bitmap *x) {
+              cvx_specialfadeover_ll(x, other.rgb.data(), 120);
+            }));
+}
+
+TEST_F(ServerCommands, NewBitmapsArriveBigEndianAndBelongToTheHost) {
+  const uint32_t frame = shared_frame(im);
+  Bitmap src{const_cast<uint8_t *>(im.rgb.data()), im.width, im.height, 3};
+  // 13: turn code 0 makes a 23 x 37 copy; 3: a chunky resize of the same buffer.
+  struct Case {
+    int32_t code;
+    std::vector<uint32_t> words;
+    Bitmap *expected;
+  };
+  Bitmap chunky{src.pixels, im.width, im.height, 1};
+  const Case cases[] = {
+      {13, {frame, 0}, fxx_rotangle_ll(&src, 0)},
+      {13, {frame, 2}, fxx_rotangle_ll(&src, 2)},
+      {3, {frame, 50, 9}, cvx_scale_ll(&chunky, 50, 9)},
+  };
+  for (const Case &c : cases) {
+    const uint32_t block = host.alloc(40);
+    for (size_t i = 0; i < c.words.size(); ++i)
+      host.set_word(block, static_cast<int>(i + 1), c.words[i]);
+    ASSERT_EQ(host.send(c.code, block), 0);
+    const uint32_t made = host.word(block, 0);
+    host.free(block);
+    ASSERT_NE(made, 0u) << "code " << c.code;
+    const Bitmap got = host.read_bitmap(made);
+    EXPECT_EQ(got.width, c.expected->width);
+    EXPECT_EQ(got.height, c.expected->height);
+    EXPECT_EQ(got.bytes_per_pixel, c.expected->bytes_per_pixel);
+    const size_t n = static_cast<size_t>(got.width) * got.height * got.bytes_per_pixel;
+    EXPECT_EQ(std::memcmp(got.pixels, c.expected->pixels, n), 0) << "code " << c.code;
+    host.free_bitmap(made);
+    gx_freebitmap(c.expected);
+  }
+  // 13 with an unknown turn code makes nothing.
+  EXPECT_EQ(run(13, {frame, 3}), 0u);
+}
+
+TEST_F(ServerCommands, LevelRangeArrivesBigEndian) {
+  const uint32_t frame = shared_frame(im);
+  Bitmap src{const_cast<uint8_t *>(im.rgb.data()), im.width, im.height, 3};
+  for (int32_t channel : {0, 1, 3, 4}) {
+    const uint32_t made = run(17, {frame, static_cast<uint32_t>(channel)});
+    ASSERT_NE(made, 0u);
+    LevelRange *expected = fxx_findminmax_ll(&src, channel);
+    EXPECT_EQ(static_cast<int32_t>(corvix_get_be32(host.at(made))), expected->minimum);
+    EXPECT_EQ(static_cast<int32_t>(corvix_get_be32(host.at(made) + 4)), expected->maximum);
+    PPCFreeVec(expected);
+    host.free(made);
+  }
+}
+
+// Commands whose frame names more bytes than the host's block holds, or records with sizes
+// that overflow, run nothing.
+TEST_F(ServerCommands, FramesLargerThanTheirBlocksAreRefused) {
+  const uint32_t px = host.put(im.rgb);
+  kept += 1;
+  const std::vector<uint8_t> before = im.rgb;
+  for (auto [w, h, bpp] : {std::tuple{38, 23, 3}, {65536, 65536, 3}, {-1, 5, 3}, {37, 23, 4}}) {
+    const uint32_t rec = host.bitmap(px, w, h, bpp);
+    for (int32_t code : {5, 8, 11, 14, 15, 16, 18}) run(code, {rec, 1, 1, 1, 1, 1, 1, 1, 1});
+    for (int32_t code : {3, 13, 17}) EXPECT_EQ(run(code, {rec, 1, 1}), 0u);
+    host.free(rec);
+  }
+  EXPECT_EQ(std::vector<uint8_t>(host.at(px), host.at(px) + before.size()), before);
+}
+
+// A host that changes a record while commands run cannot make the server use a size it did
+// not check: the server reads each record once.
+TEST_F(ServerCommands, RecordsChangedDuringCommandsAreNeverReRead) {
+  const uint32_t px = host.put(im.rgb);
+  const uint32_t rec = host.bitmap(px, im.width, im.height, 3);
+  kept += 2;
+  std::atomic<bool> stop{false};
+  std::thread flipper([&] {
+    uint8_t *width = host.at(rec) + 4;
+    for (uint32_t i = 0; !stop; ++i) corvix_put_be32(width, i % 2 ? 37 : 100000);
+  });
+  for (int i = 0; i < 2000; ++i) run(15, {rec});
+  stop = true;
+  flipper.join();
+}
+
+}  // namespace
+}  // namespace corvix
