@@ -73,4 +73,69 @@ void run_dither(Job &job) {
   write_new(gx_dither(image.get(), job.values().integer("method")), "dither", job.output());
 }
 
+void run_blit(Job &job) {
+  const Values &v = job.values();
+  const bool transparency = v.has("transparency"), alpha = v.has("alpha"), scaled = v.has("size"),
+             mask = v.has("mask"), light = v.has("light");
+  if (transparency + alpha + (scaled || mask || light) > 1)
+    throw UsageError(
+        "--transparency, --alpha and the scaled blits (--size, --mask, --light) "
+        "exclude one another");
+  if (mask && light) throw UsageError("--mask and --light exclude one another");
+  BitmapPtr dest = read_image(job.input(0), Accept::kColourOrGrey);
+  BitmapPtr src = read_image(job.input(1), Accept::kColourOrGrey);
+  check_binary_output(job.output());
+  if (src->bytes_per_pixel != dest->bytes_per_pixel)
+    throw Failure("'" + job.input(1) + "' and '" + job.input(0) +
+                  "' must both be colour PPMs or both one-byte PGMs");
+  if ((scaled || mask || light) && dest->bytes_per_pixel != 3)
+    throw Failure("the scaled blits draw colour images only");
+  const Point at = v.point("at");
+  if (light) {
+    if (src->width != 256 || src->height != 256)
+      throw Failure("a light map is 256x256 pixels; '" + job.input(1) + "' is " +
+                    std::to_string(src->width) + "x" + std::to_string(src->height));
+    const Size size = scaled ? v.size("size") : Size{256, 256};
+    const Colour f = v.colour("light");
+    gx_scaledlightblit(dest.get(), src->pixels, at.x, at.y, size.width, size.height, f.red, f.green,
+                       f.blue);
+  } else if (scaled || mask) {
+    const Size size = scaled ? v.size("size") : Size{src->width, src->height};
+    if (mask)
+      gx_scaledmaskblit(dest.get(), src->width, src->height, src->pixels, at.x, at.y, size.width,
+                        size.height, v.integer("mask"));
+    else
+      gx_scaledblit(dest.get(), src->width, src->height, src->pixels, at.x, at.y, size.width,
+                    size.height);
+  } else if (transparency) {
+    gx_blitbitmaptrans(dest.get(), src.get(), at.x, at.y, v.integer("transparency"));
+  } else if (alpha) {
+    gx_transalphachunkyblit(dest.get(), src->width, src->height, src->pixels, at.x, at.y,
+                            v.integer("alpha"));
+  } else {
+    gx_blitbitmap(dest.get(), src.get(), at.x, at.y);
+  }
+  write_image(*dest, job.output());
+}
+
+void run_line(Job &job) {
+  const Values &v = job.values();
+  BitmapPtr image = read_image(job.input(), Accept::kColourOrGrey);
+  check_binary_output(job.output());
+  const Point from = v.point("from"), to = v.point("to");
+  const Colour c = v.colour("colour");
+  gx_drawline(image.get(), from.x, from.y, to.x, to.y, c.red, c.green, c.blue);
+  write_image(*image, job.output());
+}
+
+void run_box(Job &job) {
+  const Values &v = job.values();
+  BitmapPtr image = read_image(job.input(), Accept::kColourOrGrey);
+  check_binary_output(job.output());
+  const Point from = v.point("from"), to = v.point("to");
+  const Colour c = v.colour("colour");
+  gx_drawbox(image.get(), from.x, from.y, to.x, to.y, c.red, c.green, c.blue, v.integer("step"));
+  write_image(*image, job.output());
+}
+
 }  // namespace corvix::cli

@@ -1,6 +1,7 @@
 // Operations that a server command performs: the image goes into shared memory, the command
 // runs on it in the server (embedded, or a corvixd named by --port), the result comes back.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -129,6 +130,9 @@ void run_stretch(Job &job) {
   std::vector<uint32_t> words;
   for (const char *name : {"red", "green", "blue", "master"}) {
     const Range r = v.range(name);
+    // The stretch computes (high - low) x 255 in 32 bits.
+    if (std::abs(int64_t{r.low}) > 4000000 || std::abs(int64_t{r.high}) > 4000000)
+      throw UsageError(std::string("--") + name + ": bounds must lie within -4000000..4000000");
     words.push_back(word(r.low));
     words.push_back(word(r.high));
   }

@@ -87,6 +87,45 @@ TEST_F(Operations, ServerFrameEffectsMatchTheirRoutines) {
       {coffee});
 }
 
+TEST_F(Operations, TurnsMirrorsInversionAndStretchesMatchTheirRoutines) {
+  const std::string coffee = image_path("coffee.ppm");
+  check({{{"turn"}, making([](Bitmap *b) { return fxx_rotangle_ll(b, 0); })},
+         {{"turn", "--angle", "180"}, making([](Bitmap *b) { return fxx_rotangle_ll(b, 1); })},
+         {{"turn", "--angle", "270"}, making([](Bitmap *b) { return fxx_rotangle_ll(b, 2); })},
+         {{"mirror", "--vertical"}, in_place([](Bitmap *b) { fxx_mirror_ll(b, 1, 0); })},
+         {{"mirror", "--horizontal"}, in_place([](Bitmap *b) { fxx_mirror_ll(b, 0, 1); })},
+         {{"mirror", "--horizontal", "--vertical"},
+          in_place([](Bitmap *b) { fxx_mirror_ll(b, 1, 1); })},
+         {{"invert"}, in_place([](Bitmap *b) { fxx_invert_ll(b); })},
+         {{"stretch", "--red", "200,10", "--green", "30,220", "--master", "64,191"},
+          in_place([](Bitmap *b) { fxx_minmax_ll(b, 200, 10, 30, 220, 0, 255, 64, 191); })},
+         {{"stretch", "--blue", "-255,255"},
+          in_place([](Bitmap *b) { fxx_minmax_ll(b, 0, 255, 0, 255, -255, 255, 0, 255); })},
+         {{"autolevel"}, in_place([](Bitmap *b) { fxx_min_max_ll(b); })}},
+        {coffee});
+
+  // levels prints each channel's range as the routine finds it: red, green, blue, average.
+  BitmapPtr image = photo("coffee.ppm");
+  std::string want;
+  const char *names[] = {"average", "red", "green", "blue"};
+  for (int32_t channel : {1, 2, 3, 0}) {
+    LevelRange *range = fxx_findminmax_ll(image.get(), channel);
+    char line[64];
+    std::snprintf(line, sizeof line, "%-7s %3d %3d\n", names[channel], range->minimum,
+                  range->maximum);
+    want += line;
+    if (channel == 2) {
+      const Result one = corvix({"levels", "--channel", "green", coffee});
+      EXPECT_EQ(one.out, std::to_string(range->minimum) + " " + std::to_string(range->maximum) +
+                             "\n");
+    }
+    PPCFreeVec(range);
+  }
+  const Result all = corvix({"levels", coffee});
+  ASSERT_EQ(all.code, 0) << all.err;
+  EXPECT_EQ(all.out, want);
+}
+
 TEST_F(Operations, OneByteFramesGoThroughTheChunkyPaths) {
   const std::string grey = grey_frame(97, 61);
   check(
@@ -94,6 +133,7 @@ TEST_F(Operations, OneByteFramesGoThroughTheChunkyPaths) {
        {{"correct", "--contrast", "200"},
         in_place([](Bitmap *b) { cvx_correct_ll(b, 200, 0, 0); })},
        {{"raise", "--level", "200"}, in_place([](Bitmap *b) { cvx_specialfade_ll(b, 200); })},
+       {{"invert"}, in_place([](Bitmap *b) { fxx_invert_ll(b); })},
        {{"cut", "--rect", "50x50+70-10"},
         making([](Bitmap *b) { return gx_cutbitmap(b, 70, -10, 119, 39); })},
        {{"rotate", "--angle", "33", "--background", "77,0,0"},
