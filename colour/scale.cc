@@ -136,7 +136,10 @@ Bitmap *gx_scalecopybitmap(const Bitmap *source, int32_t width, int32_t height) 
   // over the first width x height bytes of each buffer.
   const uint32_t pixel = bpp == 3 ? 3 : 1;
   if (bitmap_bytes(source, static_cast<int32_t>(pixel)) < 0) return nullptr;
-  auto *pixels = static_cast<uint8_t *>(alloc_bytes(checked_size(width, height, bpp), MEMF_ANY));
+  // Pixel sizes other than 1 and 3 fill only the first width x height bytes: the rest starts
+  // cleared, so no earlier contents of the memory show through.
+  const uint32_t attr = pixel == static_cast<uint32_t>(bpp) ? MEMF_ANY : MEMF_CLEAR;
+  auto *pixels = static_cast<uint8_t *>(alloc_bytes(checked_size(width, height, bpp), attr));
   if (pixels == nullptr) return nullptr;
   if (!scale_pixels(source->pixels, pixels, static_cast<uint32_t>(source->width),
                     static_cast<uint32_t>(source->height), static_cast<uint32_t>(width),

@@ -21,7 +21,6 @@
 
 namespace corvix {
 
-int32_t maxval(int32_t a, int32_t b) { return a > b ? a : b; }
 
 int32_t instr(const char *string, int32_t character) {
   if (string == nullptr) return -1;

@@ -9,9 +9,6 @@
 
 namespace corvix {
 
-// The larger of a and b (b when they are equal).
-int32_t maxval(int32_t a, int32_t b);
-
 // 0-based index of the last occurrence of `character` in the NUL-terminated string, the
 // bytes compared as signed 8-bit values; -1 when it does not occur or the string is null.
 int32_t instr(const char *string, int32_t character);

@@ -32,7 +32,7 @@ namespace corvix {
 namespace {
 
 constexpr uint64_t kDefaultHostQuota = uint64_t{1} << 30;
-constexpr uint64_t kTrimBudget = uint64_t{64} << 20;  // freed bytes between trims
+constexpr uint64_t kTrimBudget = uint64_t{256} << 20;  // freed bytes between trims
 constexpr uint64_t kPage = 4096;
 
 struct State {

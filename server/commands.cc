@@ -1,6 +1,7 @@
 // The command table: for each code, the words it reads, the buffers those words must name
 // (checked against the sending host's own blocks at the sizes the routine touches), and the
 // routine it runs.
+#include "colour/yuvscale.h"
 #include "corvix/corvix.h"
 #include "server/call.h"
 
@@ -32,6 +33,21 @@ uint32_t scale_frame(Call &c) {
   return c.give(cvx_scale_ll(&src, c.sword(2), c.sword(3)));
 }
 
+// 4: colour pixels to cube indices or pens. Word 1 names a word holding the source address
+// (a packed Bitmap's first field serves). The reduction reads whole pixels while its position
+// is below the length, and a pen table is read at any cube index.
+uint32_t remap_colours(Call &c) {
+  const uint8_t *at = c.bytes(c.word(1), 4);
+  if (at == nullptr) return 0;
+  const uint32_t length = c.word(4);
+  const uint64_t pixels = (uint64_t{length} + 2) / 3;
+  const uint8_t *src = c.bytes(corvix_get_be32(at), 3 * pixels);
+  uint8_t *out = c.bytes(c.word(2), pixels);
+  const uint8_t *pens = c.word(3) != 0 ? c.bytes(c.word(3), 216) : nullptr;
+  if (c.ok()) gx_remap24(src, out, pens, length);
+  return 0;
+}
+
 // 5: contrast, brightness and negative over every byte of the frame. Word 3 carries the
 // offset plus 256; only the low 16 bits of word 4 count, as a signed number.
 uint32_t correct_levels(Call &c) {
@@ -40,6 +56,16 @@ uint32_t correct_levels(Call &c) {
   const auto offset = static_cast<int32_t>(c.word(3) - 256u);
   const auto invert = static_cast<int32_t>(static_cast<int16_t>(c.word(4) & 0xFFFF));
   cvx_correct_ll(&b, c.sword(2), offset, invert);
+  return 0;
+}
+
+// 6: bytes translated in place through a table; any byte value may occur, so the table must
+// have all 256 entries.
+uint32_t remap_bytes(Call &c) {
+  const uint32_t length = c.word(3);
+  uint8_t *buf = c.bytes(c.word(1), length);
+  const uint8_t *table = c.bytes(c.word(2), 256);
+  if (c.ok()) gx_remap8(buf, table, length);
   return 0;
 }
 
@@ -59,6 +85,33 @@ uint32_t deinterlace(Call &c) {
   Bitmap b;
   if (c.frame(c.word(1), &b, 3)) cvx_deinterlace_ll(&b);
   return 0;
+}
+
+// 9: a scaled copy of a bitmap; three-byte bitmaps are read three bytes a pixel, all others
+// one byte a pixel.
+uint32_t scale_copy(Call &c) {
+  Bitmap src;  // read once: the pixel size picks the scaler and the bytes it reads
+  if (!c.bitmap(c.word(1), &src)) return 0;
+  const int32_t bpp = src.bytes_per_pixel == 3 ? 3 : 1;
+  if (!c.pixels(src, c.size(src.width, src.height, bpp))) return 0;
+  return c.give(gx_scalecopybitmap(&src, c.sword(2), c.sword(3)));
+}
+
+// 10: a YUV frame scaled and converted into a new bitmap. The planes must hold every index
+// the scaler reaches for these sizes.
+uint32_t yuv_scale(Call &c) {
+  const int32_t sw = c.sword(4), sh = c.sword(5), dw = c.sword(6), dh = c.sword(7);
+  const int32_t factor = c.sword(8);
+  int64_t luma = 0, chroma = 0;
+  if (!yuvscale_plane_bytes(sw, sh, dw, dh, factor, &luma, &chroma)) return 0;
+  const uint8_t *y = nullptr, *cr = nullptr, *cb = nullptr;
+  if (luma > 0) {
+    y = c.bytes(c.word(1), static_cast<uint64_t>(luma));
+    cr = c.bytes(c.word(2), static_cast<uint64_t>(chroma));
+    cb = c.bytes(c.word(3), static_cast<uint64_t>(chroma));
+    if (!c.ok()) return 0;
+  }
+  return c.give(fx_yuvscale_ll(y, cr, cb, sw, sh, dw, dh, factor));
 }
 
 // 11: bytes below level + 1 raised to it.
@@ -128,13 +181,13 @@ const Command kCommands[19] = {
     /* 1 quit */ {0, nothing},
     /* 2 */ {6, yuv_to_rgb},
     /* 3 */ {3, scale_frame},
-    /* 4 */ {0, nothing},
+    /* 4 */ {4, remap_colours},
     /* 5 */ {4, correct_levels},
-    /* 6 */ {0, nothing},
+    /* 6 */ {3, remap_bytes},
     /* 7 */ {7, fade_over},
     /* 8 */ {1, deinterlace},
-    /* 9 */ {0, nothing},
-    /* 10 */ {0, nothing},
+    /* 9 */ {3, scale_copy},
+    /* 10 */ {8, yuv_scale},
     /* 11 */ {2, special_fade},
     /* 12 */ {3, special_fade_over},
     /* 13 */ {2, turn},

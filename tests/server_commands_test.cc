@@ -144,6 +144,50 @@ TEST_F(ServerCommands, NewBitmapsArriveBigEndianAndBelongToTheHost) {
   EXPECT_EQ(run(13, {frame, 3}), 0u);
 }
 
+TEST_F(ServerCommands, ColourCommandsMatchTheLibrary) {
+  const size_t n = static_cast<size_t>(im.width) * im.height;
+  const uint32_t frame = shared_frame(im);
+  // 4: word 1 names a word holding the source address (the record's first field).
+  const uint32_t out = host.alloc(static_cast<uint32_t>(n));
+  std::vector<uint8_t> pens(216);
+  for (int k = 0; k < 216; ++k) pens[k] = static_cast<uint8_t>(255 - k);
+  const uint32_t pen_table = host.put(pens);
+  EXPECT_EQ(run(4, {frame, out, pen_table, static_cast<uint32_t>(3 * n)}), 0u);
+  std::vector<uint8_t> expect(n);
+  gx_remap24(im.rgb.data(), expect.data(), pens.data(), static_cast<uint32_t>(3 * n));
+  EXPECT_EQ(std::vector<uint8_t>(host.at(out), host.at(out) + n), expect);
+  // 6: buffer, table, length.
+  std::vector<uint8_t> table(256);
+  for (int v = 0; v < 256; ++v) table[v] = static_cast<uint8_t>(v * 7);
+  const uint32_t t = host.put(table);
+  run(6, {out, t, static_cast<uint32_t>(n - 1)});
+  gx_remap8(expect.data(), table.data(), static_cast<uint32_t>(n - 1));
+  EXPECT_EQ(std::vector<uint8_t>(host.at(out), host.at(out) + n), expect);
+  for (uint32_t a : {out, pen_table, t}) host.free(a);
+
+  // 9: a scaled copy; 10: planes scaled and converted. Both arrive as big-endian records.
+  const test::Planes p = test::image_planes(im, 1);
+  const uint32_t y = host.put(p.y), cr = host.put(p.cr), cb = host.put(p.cb);
+  Bitmap src{const_cast<uint8_t *>(im.rgb.data()), im.width, im.height, 3};
+  const std::pair<uint32_t, Bitmap *> made[] = {
+      {run(9, {frame, 50, 17}), gx_scalecopybitmap(&src, 50, 17)},
+      {run(10, {y, cr, cb, 37, 23, 61, 11, 1}),
+       fx_yuvscale_ll(p.y.data(), p.cr.data(), p.cb.data(), 37, 23, 61, 11, 1)},
+  };
+  for (const auto &[address, expected] : made) {
+    ASSERT_NE(address, 0u);
+    const Bitmap got = host.read_bitmap(address);
+    ASSERT_EQ(got.width, expected->width);
+    ASSERT_EQ(got.height, expected->height);
+    EXPECT_EQ(std::memcmp(got.pixels, expected->pixels, 3 * static_cast<size_t>(got.width) * got.height), 0);
+    host.free_bitmap(address);
+    gx_freebitmap(expected);
+  }
+  // Planes shorter than the scaler reaches: nothing is made.
+  EXPECT_EQ(run(10, {y, cr, cb, 38, 23, 61, 23, 1}), 0u);
+  for (uint32_t a : {y, cr, cb}) host.free(a);
+}
+
 TEST_F(ServerCommands, LevelRangeArrivesBigEndian) {
   const uint32_t frame = shared_frame(im);
   Bitmap src{const_cast<uint8_t *>(im.rgb.data()), im.width, im.height, 3};
@@ -164,12 +208,16 @@ TEST_F(ServerCommands, FramesLargerThanTheirBlocksAreRefused) {
   const uint32_t px = host.put(im.rgb);
   kept += 1;
   const std::vector<uint8_t> before = im.rgb;
-  for (auto [w, h, bpp] : {std::tuple{38, 23, 3}, {65536, 65536, 3}, {-1, 5, 3}, {37, 23, 4}}) {
+  for (auto [w, h, bpp] : {std::tuple{38, 23, 3}, {65536, 65536, 3}, {-1, 5, 3}}) {
     const uint32_t rec = host.bitmap(px, w, h, bpp);
     for (int32_t code : {5, 8, 11, 14, 15, 16, 18}) run(code, {rec, 1, 1, 1, 1, 1, 1, 1, 1});
-    for (int32_t code : {3, 13, 17}) EXPECT_EQ(run(code, {rec, 1, 1}), 0u);
+    for (int32_t code : {9, 13, 17}) EXPECT_EQ(run(code, {rec, 1, 1}), 0u) << code;
     host.free(rec);
   }
+  // Routines that take the record's own pixel size check that many bytes.
+  const uint32_t rec = host.bitmap(px, 37, 23, 4);
+  for (int32_t code : {5, 11, 15}) run(code, {rec, 1, 1, 1});
+  host.free(rec);
   EXPECT_EQ(std::vector<uint8_t>(host.at(px), host.at(px) + before.size()), before);
 }
 
