@@ -8,6 +8,7 @@
 //   section, title, command line, seconds, files (separated by blanks, relative to OUTDIR)
 // A file ending in .txt is shown as text; any other file is read as an image.
 #include <png.h>
+#include <sys/stat.h>
 
 #include <csetjmp>
 #include <cstdio>
@@ -104,10 +105,11 @@ int run(int argc, char **argv) {
   std::string line;
   while (std::getline(manifest, line)) {
     const std::vector<std::string> f = split(line, '\t');
-    if (f.size() < 5) continue;
-    entries.push_back({f[0], f[1], f[2], f[3], split(f[4], ' ')});
+    if (f.size() < 4) continue;  // a step without pictures has no fifth field
+    entries.push_back({f[0], f[1], f[2], f[3], f.size() > 4 ? split(f[4], ' ') : std::vector<std::string>()});
   }
 
+  mkdir((dir + "/png").c_str(), 0777);  // an existing one is fine
   std::ostringstream page;
   page << "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n"
           "<title>corvix demo</title>\n<style>\n"
