@@ -221,7 +221,7 @@ TEST_F(ServerCommands, FailedAllocationsGiveZeroAndLeaveNothing) {
       if (code == 17) host.free(made); else host.free_bitmap(made);
       EXPECT_EQ(host.blocks(), before) << "code " << code << " failing " << failing;
     });
-    EXPECT_GT(allocations, 1) << "code " << code;
+    EXPECT_GE(allocations, 1) << "code " << code;
     host.free(block);
   }
   for (uint32_t a : {y, cr, cb}) host.free(a);
