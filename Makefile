@@ -3,7 +3,7 @@ BUILD ?= build
 ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build check test-asan test demo bench install clean
+.PHONY: all deps build check test-asan fuzz test demo bench install clean
 
 all: build
 
@@ -26,8 +26,16 @@ test-asan: deps
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(JOBS)
 
-# Every test: release and sanitizer builds.
-test: check test-asan
+# A short bounded libFuzzer run of the PPM reader (clang with its fuzzer runtime).
+FUZZ_BUILD ?= build-fuzz
+fuzz: deps
+	CC=clang-14 CXX=clang++-14 cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=Debug \
+	  -DCORVIX_BUILD_BENCH=OFF -DCORVIX_BUILD_CLI=OFF
+	cmake --build $(FUZZ_BUILD) -j$(JOBS) --target ppm_fuzz
+	ctest --test-dir $(FUZZ_BUILD) -R ppm_fuzz_run --output-on-failure
+
+# Every test: release and sanitizer builds, and the fuzzer's bounded run.
+test: check test-asan fuzz
 
 demo: build
 	scripts/demo.sh $(BUILD)
@@ -39,4 +47,4 @@ install: build
 	cmake --install $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) demo-out
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) demo-out

@@ -9,8 +9,12 @@
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(CORVIX_NO_SIMD)
 #include <immintrin.h>
 #define CORVIX_AVX2 __attribute__((target("avx2")))
+#if defined(__clang__)
+#define CORVIX_AVX512 __attribute__((target("avx512f,avx512bw")))
+#else
 // GCC keeps to 256-bit vectors on AVX-512 machines unless asked; these loops gain from 512.
 #define CORVIX_AVX512 __attribute__((target("avx512f,avx512bw,prefer-vector-width=512")))
+#endif
 #endif
 
 namespace corvix {

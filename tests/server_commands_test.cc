@@ -202,6 +202,31 @@ TEST_F(ServerCommands, LevelRangeArrivesBigEndian) {
   }
 }
 
+// A command whose own allocation fails answers 0 and leaves nothing behind.
+TEST_F(ServerCommands, FailedAllocationsGiveZeroAndLeaveNothing) {
+  const uint32_t frame = shared_frame(im);
+  const test::Planes p = test::image_planes(im, 1);
+  const uint32_t y = host.put(p.y), cr = host.put(p.cr), cb = host.put(p.cb);
+  const std::vector<std::pair<int32_t, std::vector<uint32_t>>> commands = {
+      {3, {frame, 40, 30}}, {9, {frame, 40, 30}}, {10, {y, cr, cb, 37, 23, 40, 30, 1}},
+      {13, {frame, 1}}, {17, {frame, 2}}};
+  for (const auto &[code, words] : commands) {
+    const uint32_t block = host.alloc(40);
+    for (size_t i = 0; i < words.size(); ++i) host.set_word(block, static_cast<int>(i + 1), words[i]);
+    const uint32_t before = host.blocks();
+    const int allocations = test::sweep_allocation_failures([&](int failing) {
+      ASSERT_EQ(host.send(code, block), 0);
+      const uint32_t made = host.word(block, 0);
+      EXPECT_EQ(made == 0, failing != 0) << "code " << code << " failing " << failing;
+      if (code == 17) host.free(made); else host.free_bitmap(made);
+      EXPECT_EQ(host.blocks(), before) << "code " << code << " failing " << failing;
+    });
+    EXPECT_GE(allocations, 1) << "code " << code;
+    host.free(block);
+  }
+  for (uint32_t a : {y, cr, cb}) host.free(a);
+}
+
 // Commands whose frame names more bytes than the host's block holds, or records with sizes
 // that overflow, run nothing.
 TEST_F(ServerCommands, FramesLargerThanTheirBlocksAreRefused) {
