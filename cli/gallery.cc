@@ -106,7 +106,8 @@ int run(int argc, char **argv) {
   while (std::getline(manifest, line)) {
     const std::vector<std::string> f = split(line, '\t');
     if (f.size() < 4) continue;  // a step without pictures has no fifth field
-    entries.push_back({f[0], f[1], f[2], f[3], f.size() > 4 ? split(f[4], ' ') : std::vector<std::string>()});
+    entries.push_back(
+        {f[0], f[1], f[2], f[3], f.size() > 4 ? split(f[4], ' ') : std::vector<std::string>()});
   }
 
   mkdir((dir + "/png").c_str(), 0777);  // an existing one is fine

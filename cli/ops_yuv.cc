@@ -145,10 +145,11 @@ class FrameSource {
   long frames_ = -1;
 };
 
-// A progress bar on standard error, shown only on a terminal.
+// A progress bar on standard error, shown only on a terminal and for more than one frame.
 class Progress {
  public:
-  Progress(bool quiet, long total) : on_(!quiet && isatty(STDERR_FILENO)), total_(total) {}
+  Progress(bool quiet, long total)
+      : on_(!quiet && total != 1 && isatty(STDERR_FILENO)), total_(total) {}
   ~Progress() {
     if (on_ && shown_) std::fputc('\n', stderr);
   }

@@ -116,8 +116,8 @@ TEST_F(Operations, TurnsMirrorsInversionAndStretchesMatchTheirRoutines) {
     want += line;
     if (channel == 2) {
       const Result one = corvix({"levels", "--channel", "green", coffee});
-      EXPECT_EQ(one.out, std::to_string(range->minimum) + " " + std::to_string(range->maximum) +
-                             "\n");
+      EXPECT_EQ(one.out,
+                std::to_string(range->minimum) + " " + std::to_string(range->maximum) + "\n");
     }
     PPCFreeVec(range);
   }
