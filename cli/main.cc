@@ -32,18 +32,17 @@ void add_operation(CLI::App &app, const Operation &op, std::vector<std::string> 
                    Parsed &parsed) {
   CLI::App *sub = app.add_subcommand(op.name, op.summary);
   sub->group("Operations");
-  for (const OptionSpec &spec : op.options) {
-    const std::string flag = std::string("--") + spec.name;
-    if (spec.kind == Kind::kFlag) {
-      sub->add_flag(flag, spec.help);
+  for (const OptionDef &def : op.options) {
+    const std::string flag = std::string("--") + def.name;
+    if (def.kind == Kind::kFlag) {
+      sub->add_flag(flag, def.help);
       continue;
     }
-    CLI::Option *o = sub->add_option(flag, spec.help);
-    o->type_name(spec.value);
-    o->check(
-        CLI::Validator([&spec](std::string &text) { return check_value(spec, text); }, "", ""));
-    if (spec.fallback != nullptr) o->default_str(spec.fallback);
-    if (spec.required) o->required();
+    CLI::Option *o = sub->add_option(flag, def.help);
+    o->type_name(def.value);
+    o->check(CLI::Validator([&def](std::string &text) { return check_value(def, text); }, "", ""));
+    if (def.fallback != nullptr) o->default_str(def.fallback);
+    if (def.required) o->required();
   }
   sub->add_option("files", files, op.files)->type_name("");
   std::string footer =
@@ -126,12 +125,12 @@ int run(int argc, char **argv) {
 
   try {
     Values values;
-    for (const OptionSpec &spec : op->options) {
-      const CLI::Option *o = parsed.commands[index]->get_option(std::string("--") + spec.name);
+    for (const OptionDef &def : op->options) {
+      const CLI::Option *o = parsed.commands[index]->get_option(std::string("--") + def.name);
       if (o->count() > 0)
-        values.set(spec.name, spec.kind == Kind::kFlag ? "" : o->as<std::string>());
-      else if (spec.fallback != nullptr)
-        values.set(spec.name, spec.fallback);
+        values.set(def.name, def.kind == Kind::kFlag ? "" : o->as<std::string>());
+      else if (def.fallback != nullptr)
+        values.set(def.name, def.fallback);
     }
     std::vector<std::string> inputs;
     std::string output;

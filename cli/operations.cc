@@ -5,22 +5,22 @@
 namespace corvix::cli {
 namespace {
 
-const OptionSpec kChroma{.name = "chroma",
-                         .kind = Kind::kChoice,
-                         .value = "N",
-                         .help =
-                             "luma samples per chroma sample along a row: 4 (yuv411p), "
-                             "2 (yuv422p), 1 (yuv444p)",
-                         .fallback = "4",
-                         .choices = "4|2|1"};
+const OptionDef kChroma{.name = "chroma",
+                        .kind = Kind::kChoice,
+                        .value = "N",
+                        .help =
+                            "luma samples per chroma sample along a row: 4 (yuv411p), "
+                            "2 (yuv422p), 1 (yuv444p)",
+                        .fallback = "4",
+                        .choices = "4|2|1"};
 
-const OptionSpec kBackground{.name = "background",
-                             .kind = Kind::kColour,
-                             .value = "R,G,B",
-                             .help = "colour of the uncovered area (a one-byte image uses R)",
-                             .fallback = "0,0,0"};
+const OptionDef kBackground{.name = "background",
+                            .kind = Kind::kColour,
+                            .value = "R,G,B",
+                            .help = "colour of the uncovered area (a one-byte image uses R)",
+                            .fallback = "0,0,0"};
 
-OptionSpec channel_range(const char *name, const char *help) {
+OptionDef channel_range(const char *name, const char *help) {
   return {
       .name = name, .kind = Kind::kRange, .value = "LOW,HIGH", .help = help, .fallback = "0,255"};
 }

@@ -118,16 +118,16 @@ std::optional<Rect> parse_rect(std::string_view text) {
   return Rect{s->width, s->height, static_cast<int32_t>(at[0]), static_cast<int32_t>(at[1])};
 }
 
-std::string check_value(const OptionSpec &spec, std::string_view text) {
-  switch (spec.kind) {
+std::string check_value(const OptionDef &def, std::string_view text) {
+  switch (def.kind) {
     case Kind::kFlag:
     case Kind::kText:
       return {};
     case Kind::kInteger: {
       const auto v = parse_integer(text);
       if (!v) return "expected a whole number";
-      if (*v < spec.min || *v > spec.max)
-        return "must lie in " + std::to_string(spec.min) + ".." + std::to_string(spec.max);
+      if (*v < def.min || *v > def.max)
+        return "must lie in " + std::to_string(def.min) + ".." + std::to_string(def.max);
       return {};
     }
     case Kind::kNumber:
@@ -143,14 +143,14 @@ std::string check_value(const OptionSpec &spec, std::string_view text) {
     case Kind::kRect:
       return parse_rect(text) ? "" : "expected WxH+X+Y such as 100x50+10+20";
     case Kind::kChoice: {
-      std::string_view words = spec.choices;
+      std::string_view words = def.choices;
       while (!words.empty()) {
         const size_t bar = words.find('|');
         if (words.substr(0, bar) == text) return {};
         if (bar == std::string_view::npos) break;
         words.remove_prefix(bar + 1);
       }
-      return std::string("expected one of ") + spec.choices;
+      return std::string("expected one of ") + def.choices;
     }
   }
   return "unknown option kind";

@@ -62,7 +62,7 @@ enum class Kind {
   kText,     // anything (a file name, a port name)
 };
 
-struct OptionSpec {
+struct OptionDef {
   const char *name;  // long name: "level" is given as --level
   Kind kind;
   const char *value;                         // placeholder in the usage text: "N", "WxH"
@@ -80,8 +80,8 @@ std::optional<Point> parse_point(std::string_view text);
 std::optional<Range> parse_range(std::string_view text);
 std::optional<Colour> parse_colour(std::string_view text);
 std::optional<Rect> parse_rect(std::string_view text);
-// Why `text` is not a valid value of `spec`; empty when it is.
-std::string check_value(const OptionSpec &spec, std::string_view text);
+// Why `text` is not a valid value of `def`; empty when it is.
+std::string check_value(const OptionDef &def, std::string_view text);
 
 // The options of one command line, as text checked by check_value, read back typed.
 class Values {
@@ -231,7 +231,7 @@ struct Operation {
   const char *files;    // the file arguments in the usage text: "INPUT OUTPUT"
   int inputs;           // files read: 0, 1, 2; -1 for one or more
   bool output;          // whether the last file argument is written
-  std::vector<OptionSpec> options;
+  std::vector<OptionDef> options;
   void (*run)(Job &);
   const char *details = nullptr;  // further lines for OPERATION --help
 };

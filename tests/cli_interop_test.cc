@@ -8,7 +8,7 @@ namespace {
 
 const char kPython[] = "/usr/bin/python3";  // the system Python, which has Pillow
 
-class Interop : public CliTest {
+class CliInterop : public CliTest {
  protected:
   Result ffmpeg(const std::string &args) {
     return shell("ffmpeg -hide_banner -loglevel error -nostdin -y " + args);
@@ -34,7 +34,7 @@ Difference difference(const std::vector<uint8_t> &a, const std::vector<uint8_t> 
   return d;
 }
 
-TEST_F(Interop, PlanesFromFfmpegConvertCloseToFfmpegsOwnConversion) {
+TEST_F(CliInterop, PlanesFromFfmpegConvertCloseToFfmpegsOwnConversion) {
   if (!have("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
   struct Format {
     const char *name, *chroma;
@@ -67,7 +67,7 @@ TEST_F(Interop, PlanesFromFfmpegConvertCloseToFfmpegsOwnConversion) {
   }
 }
 
-TEST_F(Interop, FfmpegReadsOurRawStreamAndOurPlanes) {
+TEST_F(CliInterop, FfmpegReadsOurRawStreamAndOurPlanes) {
   if (!have("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
   // The raw stream is bgr24: ffmpeg turns it into the same pixels as our PPM files.
   const std::string clip = media_path("astronaut_zoom_224x168.yuv411p");
@@ -99,7 +99,7 @@ TEST_F(Interop, FfmpegReadsOurRawStreamAndOurPlanes) {
   EXPECT_LT(d.mean, 1.0);
 }
 
-TEST_F(Interop, NetpbmReadsOurFilesBackIdentically) {
+TEST_F(CliInterop, NetpbmReadsOurFilesBackIdentically) {
   if (!have("pamtopnm") || !have("pnmcut")) GTEST_SKIP() << "netpbm is not installed";
   // netpbm writes maxval-255 files with exactly our header, so a round trip through it must
   // reproduce our bytes; and its cut of a region must equal ours.
@@ -121,7 +121,7 @@ TEST_F(Interop, NetpbmReadsOurFilesBackIdentically) {
   EXPECT_EQ(file_bytes(path("same.ppm")), file_bytes(path("nf.ppm")));
 }
 
-TEST_F(Interop, PillowReadsOurFilesBackIdentically) {
+TEST_F(CliInterop, PillowReadsOurFilesBackIdentically) {
   if (!exists(kPython) || spawn({kPython, "-c", "import PIL.Image"}).code != 0)
     GTEST_SKIP() << "Pillow is not installed for " << kPython;
   ASSERT_EQ(corvix({"dither", "--method", "3", image_path("coffee.ppm"), path("d.ppm")}).code, 0);

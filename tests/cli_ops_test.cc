@@ -28,7 +28,7 @@ struct Case {
   Routine expected;
 };
 
-class Operations : public CliTest {
+class CliOperations : public CliTest {
  protected:
   // Runs each case on `inputs` and compares the output with the routine's result on a copy
   // of the first input.
@@ -69,7 +69,7 @@ class Operations : public CliTest {
   BitmapPtr grey_;
 };
 
-TEST_F(Operations, ServerFrameEffectsMatchTheirRoutines) {
+TEST_F(CliOperations, ServerFrameEffectsMatchTheirRoutines) {
   const std::string coffee = image_path("coffee.ppm");
   check(
       {{{"correct", "--contrast", "150", "--brightness", "-20"},
@@ -87,7 +87,7 @@ TEST_F(Operations, ServerFrameEffectsMatchTheirRoutines) {
       {coffee});
 }
 
-TEST_F(Operations, TurnsMirrorsInversionAndStretchesMatchTheirRoutines) {
+TEST_F(CliOperations, TurnsMirrorsInversionAndStretchesMatchTheirRoutines) {
   const std::string coffee = image_path("coffee.ppm");
   check({{{"turn"}, making([](Bitmap *b) { return fxx_rotangle_ll(b, 0); })},
          {{"turn", "--angle", "180"}, making([](Bitmap *b) { return fxx_rotangle_ll(b, 1); })},
@@ -126,7 +126,7 @@ TEST_F(Operations, TurnsMirrorsInversionAndStretchesMatchTheirRoutines) {
   EXPECT_EQ(all.out, want);
 }
 
-TEST_F(Operations, OneByteFramesGoThroughTheChunkyPaths) {
+TEST_F(CliOperations, OneByteFramesGoThroughTheChunkyPaths) {
   const std::string grey = grey_frame(97, 61);
   check(
       {{{"scale", "--size", "40x130"}, making([](Bitmap *b) { return cvx_scale_ll(b, 40, 130); })},
@@ -145,7 +145,7 @@ TEST_F(Operations, OneByteFramesGoThroughTheChunkyPaths) {
       {grey});
 }
 
-TEST_F(Operations, TwoFrameEffectsMatchTheirRoutines) {
+TEST_F(CliOperations, TwoFrameEffectsMatchTheirRoutines) {
   // B: the coffee photograph scaled to the astronaut's size.
   BitmapPtr coffee = photo("coffee.ppm");
   BitmapPtr b(gx_scalecopybitmap(coffee.get(), 512, 512));
@@ -167,7 +167,7 @@ TEST_F(Operations, TwoFrameEffectsMatchTheirRoutines) {
   EXPECT_FALSE(exists(path("x.ppm")));
 }
 
-TEST_F(Operations, LibraryGeometryMatchesItsRoutines) {
+TEST_F(CliOperations, LibraryGeometryMatchesItsRoutines) {
   std::vector<Case> cases = {
       {{"rotate", "--angle", "30", "--background", "10,20,30"},
        making([](Bitmap *b) { return gx_rotatebitmap(b, 10, 20, 30, 30.0f); })},
@@ -192,7 +192,7 @@ TEST_F(Operations, LibraryGeometryMatchesItsRoutines) {
   check(cases, {image_path("coffee.ppm")});
 }
 
-TEST_F(Operations, BlitsMatchTheirRoutines) {
+TEST_F(CliOperations, BlitsMatchTheirRoutines) {
   BitmapPtr src = photo("coffee.ppm");
   const Bitmap *s = src.get();
   BitmapPtr light(gx_cutbitmap(src.get(), 100, 50, 355, 305));
@@ -222,7 +222,7 @@ TEST_F(Operations, BlitsMatchTheirRoutines) {
   EXPECT_FALSE(exists(path("x.ppm")));
 }
 
-TEST_F(Operations, RemapWritesCubeIndicesPensAndPreviews) {
+TEST_F(CliOperations, RemapWritesCubeIndicesPensAndPreviews) {
   const std::string coffee = image_path("coffee.ppm");
   ASSERT_EQ(corvix({"remap", "--preview", path("preview.ppm"), coffee, path("cube.pgm")}).code, 0);
   BitmapPtr image = photo("coffee.ppm");
@@ -292,7 +292,7 @@ Pnm converted(const Planes &f, int32_t w, int32_t h, int32_t group) {
   return Pnm{w, h, 3, bgr};
 }
 
-TEST_F(Operations, Yuv2RgbConvertsFramesLikeTheConversion) {
+TEST_F(CliOperations, Yuv2RgbConvertsFramesLikeTheConversion) {
   const std::string still = media_path("astronaut_512x512.yuv411p");
   ASSERT_EQ(corvix({"yuv2rgb", "--size", "512x512", still, path("still.ppm")}).code, 0);
   const std::vector<Planes> frame = read_frames(still, 512, 512, 4);
@@ -332,7 +332,7 @@ TEST_F(Operations, Yuv2RgbConvertsFramesLikeTheConversion) {
   EXPECT_FALSE(exists(path("f-09.ppm")));
 }
 
-TEST_F(Operations, Rgb2YuvMakesPlanesThatConvertBackClosely) {
+TEST_F(CliOperations, Rgb2YuvMakesPlanesThatConvertBackClosely) {
   // Planes in every grouping, made by the tool, convert back through the tool exactly as the
   // conversion converts them, and close to the photograph.
   const Pnm original = read_pnm(image_path("coffee.ppm"));

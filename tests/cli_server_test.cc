@@ -8,7 +8,7 @@
 namespace corvix::test::cli {
 namespace {
 
-class WithServer : public CliTest {};
+class CliServer : public CliTest {};
 
 // Live blocks of the server's whole segment, once the count has settled (a host that just
 // exited is reclaimed when the server notices its connection close).
@@ -22,7 +22,7 @@ uint32_t settled_blocks(Host &h, uint32_t expected) {
   return blocks;
 }
 
-TEST_F(WithServer, AServerProcessGivesTheBytesOfTheEmbeddedOne) {
+TEST_F(CliServer, AServerProcessGivesTheBytesOfTheEmbeddedOne) {
   ServerProcess server;
   Host h(server.name());
   ASSERT_TRUE(h.ok());
@@ -62,7 +62,7 @@ TEST_F(WithServer, AServerProcessGivesTheBytesOfTheEmbeddedOne) {
   }
 }
 
-TEST_F(WithServer, QuitEndsTheServerWithCommandZero) {
+TEST_F(CliServer, QuitEndsTheServerWithCommandZero) {
   ServerProcess server;
   const Result r = corvix({"quit", "--port", server.name()});
   EXPECT_EQ(r.code, 0) << r.err;

@@ -9,7 +9,7 @@
 namespace corvix::test::cli {
 namespace {
 
-class Usage : public CliTest {};
+class CliUsage : public CliTest {};
 
 // The operation names listed under "Operations:" in the usage text.
 std::set<std::string> listed_operations(const std::string &help) {
@@ -26,7 +26,7 @@ std::set<std::string> listed_operations(const std::string &help) {
   return names;
 }
 
-TEST_F(Usage, HelpListsEveryOperationAndEachHasItsOwnHelp) {
+TEST_F(CliUsage, HelpListsEveryOperationAndEachHasItsOwnHelp) {
   const Result help = corvix({"--help"});
   ASSERT_EQ(help.code, 0);
   const std::set<std::string> names = listed_operations(help.out);
@@ -50,7 +50,7 @@ TEST_F(Usage, HelpListsEveryOperationAndEachHasItsOwnHelp) {
   EXPECT_EQ(version.out, std::string("corvix ") + CORVIX_VERSION_STRING + "\n");
 }
 
-TEST_F(Usage, MistakesInTheCommandLineExitWithTwoAndSayWhat) {
+TEST_F(CliUsage, MistakesInTheCommandLineExitWithTwoAndSayWhat) {
   const std::string in = image_path("coffee.ppm"), out = path("out.ppm");
   struct Case {
     std::vector<std::string> args;
@@ -85,7 +85,7 @@ TEST_F(Usage, MistakesInTheCommandLineExitWithTwoAndSayWhat) {
   }
 }
 
-TEST_F(Usage, BadInputFailsWithOneAClearMessageAndNoOutputFile) {
+TEST_F(CliUsage, BadInputFailsWithOneAClearMessageAndNoOutputFile) {
   const std::string out = path("out.ppm");
   const std::vector<uint8_t> photo = file_bytes(image_path("coffee.ppm"));
   // A truncated photograph, a text file, a plain-text PPM, a directory, an empty file.
@@ -126,7 +126,7 @@ TEST_F(Usage, BadInputFailsWithOneAClearMessageAndNoOutputFile) {
   EXPECT_FALSE(exists(out));
 }
 
-TEST_F(Usage, AFailedRunLeavesAnOlderOutputFileAsItWas) {
+TEST_F(CliUsage, AFailedRunLeavesAnOlderOutputFileAsItWas) {
   const std::string out = path("out.ppm");
   write_file(out, "older", 5);
   chmod(out.c_str(), 0640);
@@ -150,7 +150,7 @@ TEST_F(Usage, AFailedRunLeavesAnOlderOutputFileAsItWas) {
   EXPECT_NE(r.err.find("cannot write"), std::string::npos) << r.err;
 }
 
-TEST_F(Usage, RawYuvWithTheWrongLayoutIsRefusedBeforeAnythingIsWritten) {
+TEST_F(CliUsage, RawYuvWithTheWrongLayoutIsRefusedBeforeAnythingIsWritten) {
   const std::string still = media_path("astronaut_512x512.yuv411p");
   const std::string out = path("frame-%d.ppm");
   struct Case {
@@ -190,7 +190,7 @@ TEST_F(Usage, RawYuvWithTheWrongLayoutIsRefusedBeforeAnythingIsWritten) {
   EXPECT_EQ(pattern.code, 2);
 }
 
-TEST_F(Usage, OperationsChainThroughStandardInputAndOutput) {
+TEST_F(CliUsage, OperationsChainThroughStandardInputAndOutput) {
   const std::string in = image_path("coffee.ppm");
   // The negative twice is the photograph; the files in between never touch the disk.
   Result r = shell("$CORVIX correct --negative '" + in +
