@@ -11,6 +11,7 @@
 #include <string>
 
 #include "cli/ops.h"
+#include "colour/rgbtoyuv.h"
 
 namespace corvix::cli {
 namespace {
@@ -274,22 +275,8 @@ void run_rgb2yuv(Job &job) {
     }
     const Layout l = layout(first, group);
     std::vector<uint8_t> y(l.luma()), cb(l.chroma()), cr(l.chroma());
-    auto byte = [](double v) { return static_cast<uint8_t>(std::clamp(std::lround(v), 0L, 255L)); };
-    // BT.601, studio range: Y 16..235, Cb and Cr 16..240; each chroma sample is the mean of
-    // its group's per-pixel values.
-    const uint8_t *px = image->pixels;
-    for (uint64_t g = 0; g < l.chroma(); ++g) {
-      double sum_cb = 0, sum_cr = 0;
-      for (int32_t j = 0; j < group; ++j) {
-        const uint64_t i = g * static_cast<uint32_t>(group) + static_cast<uint32_t>(j);
-        const double r = px[3 * i], gr = px[3 * i + 1], b = px[3 * i + 2];
-        y[i] = byte(16.0 + (65.481 * r + 128.553 * gr + 24.966 * b) / 255.0);
-        sum_cb += 128.0 + (-37.797 * r - 74.203 * gr + 112.0 * b) / 255.0;
-        sum_cr += 128.0 + (112.0 * r - 93.786 * gr - 18.214 * b) / 255.0;
-      }
-      cb[g] = byte(sum_cb / group);
-      cr[g] = byte(sum_cr / group);
-    }
+    rgb_to_yuv_planes(image->pixels, l.luma(), static_cast<uint32_t>(group), y.data(),
+                      cb.data(), cr.data());
     out.write(y.data(), y.size());
     out.write(cb.data(), cb.size());
     out.write(cr.data(), cr.size());

@@ -1,5 +1,7 @@
 #include "tests/support.h"
 
+#include "colour/rgbtoyuv.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -62,19 +64,7 @@ Planes image_planes(const Image &image, uint32_t group) {
   p.y.resize(groups * group);
   p.cr.resize(groups);
   p.cb.resize(groups);
-  auto byte = [](double v) { return static_cast<uint8_t>(std::clamp(std::lround(v), 0L, 255L)); };
-  for (size_t g = 0; g < groups; ++g) {
-    double cr = 0, cb = 0;
-    for (uint32_t j = 0; j < group; ++j) {
-      const size_t i = std::min(g * group + j, n - 1);
-      const double r = image.rgb[3 * i], gr = image.rgb[3 * i + 1], b = image.rgb[3 * i + 2];
-      p.y[g * group + j] = byte(16 + 0.257 * r + 0.504 * gr + 0.098 * b);
-      cb += 128 - 0.148 * r - 0.291 * gr + 0.439 * b;
-      cr += 128 + 0.439 * r - 0.368 * gr - 0.071 * b;
-    }
-    p.cr[g] = byte(cr / group);
-    p.cb[g] = byte(cb / group);
-  }
+  rgb_to_yuv_planes(image.rgb.data(), n, group, p.y.data(), p.cb.data(), p.cr.data());
   return p;
 }
 
