@@ -161,13 +161,19 @@ void run_turn(Job &job) {
   write_image(*server.take_bitmap(result, kTurn), job.output());
 }
 
-void run_fade(Job &job) {
+// The two frames of a fade: same size and pixel size, or a clear failure.
+std::pair<BitmapPtr, BitmapPtr> read_frames(Job &job) {
   BitmapPtr a = read_image(job.input(0), Accept::kColourOrGrey);
   BitmapPtr b = read_image(job.input(1), Accept::kColourOrGrey);
   if (a->width != b->width || a->height != b->height || a->bytes_per_pixel != b->bytes_per_pixel) {
     throw Failure("the frames differ: '" + job.input(0) + "' is " + describe(*a) + ", '" +
                   job.input(1) + "' is " + describe(*b));
   }
+  return {std::move(a), std::move(b)};
+}
+
+void run_fade(Job &job) {
+  auto [a, b] = read_frames(job);
   check_binary_output(job.output());
   Server &server = job.server();
   const uint64_t size = uint64_t{static_cast<uint32_t>(a->width)} *
@@ -182,12 +188,7 @@ void run_fade(Job &job) {
 }
 
 void run_fadeover(Job &job) {
-  BitmapPtr a = read_image(job.input(0), Accept::kColourOrGrey);
-  BitmapPtr b = read_image(job.input(1), Accept::kColourOrGrey);
-  if (a->width != b->width || a->height != b->height || a->bytes_per_pixel != b->bytes_per_pixel) {
-    throw Failure("the frames differ: '" + job.input(0) + "' is " + describe(*a) + ", '" +
-                  job.input(1) + "' is " + describe(*b));
-  }
+  auto [a, b] = read_frames(job);
   check_binary_output(job.output());
   Server &server = job.server();
   const uint64_t size = uint64_t{static_cast<uint32_t>(b->width)} *

@@ -7,10 +7,7 @@
 #include "bitmap/pixels.h"
 #include "corvix/colour.h"
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#include <immintrin.h>
-#define CORVIX_REMAP_VECTOR 1
-#endif
+#include "bitmap/simd.h"
 
 namespace corvix {
 namespace {
@@ -46,16 +43,9 @@ void remap8_plain(uint8_t *buffer, const uint8_t *table, uint32_t length) {
   for (uint32_t i = 0; i < length; ++i) buffer[i] = table[buffer[i]];
 }
 
-#ifdef CORVIX_REMAP_VECTOR
+#ifdef CORVIX_X86
 
-#define CORVIX_VBMI __attribute__((target("avx512f,avx512bw,avx512vbmi")))
-
-bool remap_vector_available() {
-  static const bool available = __builtin_cpu_supports("avx512f") &&
-                                __builtin_cpu_supports("avx512bw") &&
-                                __builtin_cpu_supports("avx512vbmi");
-  return available;
-}
+bool remap_vector_available() { return best_isa() == Isa::kAvx512Vbmi; }
 
 namespace {
 
@@ -64,20 +54,20 @@ struct Table256 {
   __m512i q0, q1, q2, q3;
 };
 
-CORVIX_VBMI inline Table256 load_table(const uint8_t *t) {
+CORVIX_TARGET_VBMI inline Table256 load_table(const uint8_t *t) {
   return {_mm512_loadu_si512(t), _mm512_loadu_si512(t + 64), _mm512_loadu_si512(t + 128),
           _mm512_loadu_si512(t + 192)};
 }
 
 // table[v] for each of the 64 bytes v: bit 7 picks the half, bits 0..6 the entry in it.
-CORVIX_VBMI inline __m512i lookup(const Table256 &t, __m512i v) {
+CORVIX_TARGET_VBMI inline __m512i lookup(const Table256 &t, __m512i v) {
   const __m512i low = _mm512_permutex2var_epi8(t.q0, v, t.q1);
   const __m512i high = _mm512_permutex2var_epi8(t.q2, v, t.q3);
   return _mm512_mask_blend_epi8(_mm512_movepi8_mask(v), low, high);
 }
 
 // Byte k of each of 64 three-byte pixels held in a, b, c (192 bytes).
-CORVIX_VBMI inline __m512i channel(__m512i a, __m512i b, __m512i c, __m512i index,
+CORVIX_TARGET_VBMI inline __m512i channel(__m512i a, __m512i b, __m512i c, __m512i index,
                                    __mmask64 from_c) {
   const __m512i ab = _mm512_permutex2var_epi8(a, index, b);
   return _mm512_mask_permutexvar_epi8(ab, from_c, index, c);
@@ -85,7 +75,7 @@ CORVIX_VBMI inline __m512i channel(__m512i a, __m512i b, __m512i c, __m512i inde
 
 }  // namespace
 
-CORVIX_VBMI void remap24_vector(const uint8_t *source, uint8_t *output, const uint8_t *pens,
+CORVIX_TARGET_VBMI void remap24_vector(const uint8_t *source, uint8_t *output, const uint8_t *pens,
                                 uint32_t length) {
   alignas(64) uint8_t red[256], green[256], blue[256], pen[256];
   weighted_levels(36, red);
@@ -120,7 +110,7 @@ CORVIX_VBMI void remap24_vector(const uint8_t *source, uint8_t *output, const ui
   if (pos < length) remap24_plain(source, output, pens, length - pos);
 }
 
-CORVIX_VBMI void remap8_vector(uint8_t *buffer, const uint8_t *table, uint32_t length) {
+CORVIX_TARGET_VBMI void remap8_vector(uint8_t *buffer, const uint8_t *table, uint32_t length) {
   // The caller's table need only reach the largest value in the buffer, so it is copied into
   // a full local table just as far as the values met so far require.
   alignas(64) uint8_t local[256];

@@ -4,10 +4,7 @@
 #include "corvix/effects.h"
 #include "effects/frame.h"
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(CORVIX_NO_SIMD)
-#include <immintrin.h>
-#define CORVIX_HAVE_X86_KERNELS 1
-#endif
+#include "bitmap/simd.h"
 
 namespace corvix {
 
@@ -30,8 +27,7 @@ void apply_table_plain(uint8_t *bytes, size_t n, const uint8_t table[256]) {
   for (size_t k = 0; k < n; ++k) bytes[k] = table[bytes[k]];
 }
 
-#ifdef CORVIX_HAVE_X86_KERNELS
-#define CORVIX_VBMI __attribute__((target("avx512f,avx512bw,avx512vbmi")))
+#ifdef CORVIX_X86
 
 namespace {
 
@@ -42,7 +38,7 @@ struct Table512 {
   __m512i t0, t1, t2, t3;
 };
 
-CORVIX_VBMI inline __m512i lookup512(const Table512 &t, __m512i idx) {
+CORVIX_TARGET_VBMI inline __m512i lookup512(const Table512 &t, __m512i idx) {
   const __m512i low = _mm512_permutex2var_epi8(t.t0, idx, t.t1);
   const __m512i high = _mm512_permutex2var_epi8(t.t2, idx, t.t3);
   return _mm512_mask_blend_epi8(_mm512_movepi8_mask(idx), low, high);
@@ -51,7 +47,7 @@ CORVIX_VBMI inline __m512i lookup512(const Table512 &t, __m512i idx) {
 }  // namespace
 
 // The tail goes through masked loads and stores, which touch no byte outside the buffer.
-CORVIX_VBMI void apply_table_avx512vbmi(uint8_t *bytes, size_t n, const uint8_t table[256]) {
+CORVIX_TARGET_VBMI void apply_table_avx512vbmi(uint8_t *bytes, size_t n, const uint8_t table[256]) {
   const Table512 t{_mm512_loadu_si512(table), _mm512_loadu_si512(table + 64),
                    _mm512_loadu_si512(table + 128), _mm512_loadu_si512(table + 192)};
   size_t k = 0;

@@ -6,16 +6,7 @@
 
 #include "corvix/effects.h"
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(CORVIX_NO_SIMD)
-#include <immintrin.h>
-#define CORVIX_AVX2 __attribute__((target("avx2")))
-#if defined(__clang__)
-#define CORVIX_AVX512 __attribute__((target("avx512f,avx512bw")))
-#else
-// GCC keeps to 256-bit vectors on AVX-512 machines unless asked; these loops gain from 512.
-#define CORVIX_AVX512 __attribute__((target("avx512f,avx512bw,prefer-vector-width=512")))
-#endif
-#endif
+#include "bitmap/simd.h"
 
 namespace corvix {
 namespace {
@@ -23,9 +14,8 @@ namespace {
 // The loops are written once and compiled for each level: plain indexed loops over bytes
 // that the compiler vectorises (with a run-time overlap check, so the output may share a
 // buffer with an input and still see every input byte before it is written).
-#define CORVIX_INLINE inline __attribute__((always_inline))
 
-CORVIX_INLINE void fade_loop(const uint8_t *a, const uint8_t *b, uint8_t *output, size_t n,
+CORVIX_ALWAYS_INLINE void fade_loop(const uint8_t *a, const uint8_t *b, uint8_t *output, size_t n,
                              uint8_t level) {
   // b * level + a * (255 - level) is at most 255 * 255, so 16 bits hold the whole sum and
   // its quotient by 255 is the truncated 32-bit one.
@@ -36,14 +26,14 @@ CORVIX_INLINE void fade_loop(const uint8_t *a, const uint8_t *b, uint8_t *output
   }
 }
 
-CORVIX_INLINE void raise_loop(uint8_t *bytes, size_t n, uint8_t floor) {
+CORVIX_ALWAYS_INLINE void raise_loop(uint8_t *bytes, size_t n, uint8_t floor) {
   for (size_t k = 0; k < n; ++k) {
     const uint8_t v = bytes[k];
     bytes[k] = v < floor ? floor : v;
   }
 }
 
-CORVIX_INLINE void replace_loop(uint8_t *a, const uint8_t *b, size_t n, uint8_t threshold) {
+CORVIX_ALWAYS_INLINE void replace_loop(uint8_t *a, const uint8_t *b, size_t n, uint8_t threshold) {
   // Both bytes are read whatever the comparison gives, so the select needs no branch.
   for (size_t k = 0; k < n; ++k) {
     const uint8_t v = a[k], w = b[k];
@@ -67,7 +57,7 @@ bool same_or_apart(const uint8_t *p, const uint8_t *q, size_t n) {
   return x == y || x + n <= y || y + n <= x;
 }
 
-#ifdef CORVIX_AVX2
+#ifdef CORVIX_X86
 // The cross-fade in one multiply-add per byte pair. pmaddubsw multiplies unsigned bytes by
 // signed ones and adds neighbours: with the weights (255 - level, level) as the unsigned
 // side and the pixels moved to -128..127 (top bit flipped) as the signed side, each 16-bit
@@ -75,7 +65,7 @@ bool same_or_apart(const uint8_t *p, const uint8_t *q, size_t n) {
 // Adding 128 * 255 gives the sum of the byte formula, 0..65025, and the high half of its
 // product with 0x8081, shifted right by 7, is its quotient by 255 for every such sum.
 // Unpacking and packing both work within 128-bit lanes, so the bytes come out in order.
-CORVIX_AVX2 void fade_avx2(const uint8_t *a, const uint8_t *b, uint8_t *o, size_t n,
+CORVIX_TARGET_AVX2 void fade_avx2(const uint8_t *a, const uint8_t *b, uint8_t *o, size_t n,
                            uint8_t level) {
   const __m256i w = _mm256_set1_epi16(static_cast<int16_t>((255 - level) | (level << 8)));
   const __m256i flip = _mm256_set1_epi8(static_cast<char>(0x80));
@@ -97,7 +87,7 @@ CORVIX_AVX2 void fade_avx2(const uint8_t *a, const uint8_t *b, uint8_t *o, size_
 }
 
 // The same in 64-byte blocks.
-CORVIX_AVX512 void fade_avx512(const uint8_t *a, const uint8_t *b, uint8_t *o, size_t n,
+CORVIX_TARGET_AVX512 void fade_avx512(const uint8_t *a, const uint8_t *b, uint8_t *o, size_t n,
                                uint8_t level) {
   const __m512i w = _mm512_set1_epi16(static_cast<int16_t>((255 - level) | (level << 8)));
   const __m512i flip = _mm512_set1_epi8(static_cast<char>(0x80));
@@ -116,16 +106,16 @@ CORVIX_AVX512 void fade_avx512(const uint8_t *a, const uint8_t *b, uint8_t *o, s
   fade_loop(a + k, b + k, o + k, n - k, level);
 }
 
-CORVIX_AVX2 void raise_avx2(uint8_t *bytes, size_t n, uint8_t floor) {
+CORVIX_TARGET_AVX2 void raise_avx2(uint8_t *bytes, size_t n, uint8_t floor) {
   raise_loop(bytes, n, floor);
 }
-CORVIX_AVX2 void replace_avx2(uint8_t *a, const uint8_t *b, size_t n, uint8_t threshold) {
+CORVIX_TARGET_AVX2 void replace_avx2(uint8_t *a, const uint8_t *b, size_t n, uint8_t threshold) {
   replace_loop(a, b, n, threshold);
 }
-CORVIX_AVX512 void raise_avx512(uint8_t *bytes, size_t n, uint8_t floor) {
+CORVIX_TARGET_AVX512 void raise_avx512(uint8_t *bytes, size_t n, uint8_t floor) {
   raise_loop(bytes, n, floor);
 }
-CORVIX_AVX512 void replace_avx512(uint8_t *a, const uint8_t *b, size_t n, uint8_t threshold) {
+CORVIX_TARGET_AVX512 void replace_avx512(uint8_t *a, const uint8_t *b, size_t n, uint8_t threshold) {
   replace_loop(a, b, n, threshold);
 }
 #endif
@@ -134,7 +124,7 @@ CORVIX_AVX512 void replace_avx512(uint8_t *a, const uint8_t *b, size_t n, uint8_
 
 void fade_bytes(Isa isa, const uint8_t *a, const uint8_t *b, uint8_t *output, size_t n,
                 uint8_t level) {
-#ifdef CORVIX_AVX2
+#ifdef CORVIX_X86
   // An output that partly overlaps an input must see earlier outputs as inputs: byte order.
   if (same_or_apart(a, output, n) && same_or_apart(b, output, n)) {
     if (isa == Isa::kAvx512Vbmi) return fade_avx512(a, b, output, n, level);
@@ -146,7 +136,7 @@ void fade_bytes(Isa isa, const uint8_t *a, const uint8_t *b, uint8_t *output, si
 }
 
 void raise_bytes(Isa isa, uint8_t *bytes, size_t n, uint8_t floor) {
-#ifdef CORVIX_AVX2
+#ifdef CORVIX_X86
   if (isa == Isa::kAvx512Vbmi) return raise_avx512(bytes, n, floor);
   if (isa == Isa::kAvx2) return raise_avx2(bytes, n, floor);
 #endif
@@ -155,7 +145,7 @@ void raise_bytes(Isa isa, uint8_t *bytes, size_t n, uint8_t floor) {
 }
 
 void replace_below(Isa isa, uint8_t *a, const uint8_t *b, size_t n, uint8_t threshold) {
-#ifdef CORVIX_AVX2
+#ifdef CORVIX_X86
   if (isa == Isa::kAvx512Vbmi) return replace_avx512(a, b, n, threshold);
   if (isa == Isa::kAvx2) return replace_avx2(a, b, n, threshold);
 #endif

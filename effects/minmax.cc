@@ -6,14 +6,7 @@
 #include "effects/frame.h"
 #include "effects/frame_kernels.h"
 
-#if defined(__x86_64__) && defined(__GNUC__)
-// GCC 12's AVX-512 headers start results from an "undefined" register, which its own
-// uninitialised-value warning then reports at every use.
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#include <immintrin.h>
-#define CORVIX_VBMI 1
-#define CORVIX_VBMI_TARGET __attribute__((target("avx512f,avx512bw,avx512vbmi")))
-#endif
+#include "bitmap/simd.h"
 
 namespace corvix {
 
@@ -61,7 +54,7 @@ void lookup_pixels_plain(uint8_t *pixels, int64_t count, const uint8_t (&tables)
   }
 }
 
-#ifdef CORVIX_VBMI
+#ifdef CORVIX_X86
 namespace {
 
 // The three tables as twelve 64-byte registers; a byte is looked up in all three and the
@@ -73,7 +66,7 @@ struct VbmiTables {
   __mmask64 select[3][3];
 };
 
-CORVIX_VBMI_TARGET __attribute__((always_inline)) inline __m512i lookup64(const VbmiTables &t,
+CORVIX_TARGET_VBMI CORVIX_ALWAYS_INLINE __m512i lookup64(const VbmiTables &t,
                                                                           __m512i x, int phase) {
   const __mmask64 upper = _mm512_movepi8_mask(x);  // index 128..255
   __m512i r[3];
@@ -87,7 +80,7 @@ CORVIX_VBMI_TARGET __attribute__((always_inline)) inline __m512i lookup64(const 
   return _mm512_mask_blend_epi8(t.select[phase][2], out, r[2]);
 }
 
-CORVIX_VBMI_TARGET void lookup_pixels_vbmi(uint8_t *pixels, int64_t count,
+CORVIX_TARGET_VBMI void lookup_pixels_vbmi(uint8_t *pixels, int64_t count,
                                            const uint8_t (&tables)[3][256]) {
   VbmiTables t;
   for (int c = 0; c < 3; ++c)
@@ -119,7 +112,7 @@ CORVIX_VBMI_TARGET void lookup_pixels_vbmi(uint8_t *pixels, int64_t count,
 #endif
 
 void lookup_pixels(uint8_t *pixels, int64_t count, const uint8_t (&tables)[3][256]) {
-#ifdef CORVIX_VBMI
+#ifdef CORVIX_X86
   if (vbmi_enabled()) return lookup_pixels_vbmi(pixels, count, tables);
 #endif
   lookup_pixels_plain(pixels, count, tables);

@@ -13,14 +13,7 @@
 #include "effects/frame.h"
 #include "effects/frame_kernels.h"
 
-#if defined(__x86_64__) && defined(__GNUC__)
-// GCC 12's AVX-512 headers start results from an "undefined" register, which its own
-// uninitialised-value warning then reports at every use.
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#include <immintrin.h>
-#define CORVIX_VBMI 1
-#define CORVIX_VBMI_TARGET __attribute__((target("avx512f,avx512bw,avx512vbmi")))
-#endif
+#include "bitmap/simd.h"
 
 namespace corvix {
 
@@ -42,7 +35,7 @@ void reverse_copy_pixels_plain(const uint8_t *source, uint8_t *destination, int6
   }
 }
 
-#ifdef CORVIX_VBMI
+#ifdef CORVIX_X86
 namespace {
 
 // Two block sizes. 64 pixels are exactly three registers, loaded and stored whole: the
@@ -76,7 +69,7 @@ struct Reverse {
 };
 constexpr __mmask64 kBlock48 = (__mmask64{1} << 48) - 1;
 
-CORVIX_VBMI_TARGET __attribute__((always_inline)) inline Reverse reverse_indices() {
+CORVIX_TARGET_VBMI CORVIX_ALWAYS_INLINE Reverse reverse_indices() {
   Reverse r;
   for (int k = 0; k < 3; ++k) r.index[k] = _mm512_load_si512(kReverseBytes.index[k]);
   r.third = kReverseBytes.third;
@@ -88,11 +81,11 @@ struct Block64 {
   __m512i v[3];
 };
 
-CORVIX_VBMI_TARGET __attribute__((always_inline)) inline Block64 load64(const uint8_t *p) {
+CORVIX_TARGET_VBMI CORVIX_ALWAYS_INLINE Block64 load64(const uint8_t *p) {
   return {{_mm512_loadu_si512(p), _mm512_loadu_si512(p + 64), _mm512_loadu_si512(p + 128)}};
 }
 
-CORVIX_VBMI_TARGET __attribute__((always_inline)) inline void store_reversed64(uint8_t *p,
+CORVIX_TARGET_VBMI CORVIX_ALWAYS_INLINE void store_reversed64(uint8_t *p,
                                                                                const Block64 &x,
                                                                                const Reverse &r) {
   const __m512i middle = _mm512_permutex2var_epi8(x.v[0], r.index[1], x.v[1]);
@@ -101,12 +94,12 @@ CORVIX_VBMI_TARGET __attribute__((always_inline)) inline void store_reversed64(u
   _mm512_storeu_si512(p + 128, _mm512_permutex2var_epi8(x.v[0], r.index[2], x.v[1]));
 }
 
-CORVIX_VBMI_TARGET __attribute__((always_inline)) inline __m512i reversed16(const uint8_t *p,
+CORVIX_TARGET_VBMI CORVIX_ALWAYS_INLINE __m512i reversed16(const uint8_t *p,
                                                                             const Reverse &r) {
   return _mm512_maskz_permutexvar_epi8(kBlock48, r.index16, _mm512_maskz_loadu_epi8(kBlock48, p));
 }
 
-CORVIX_VBMI_TARGET void reverse_pixels_vbmi(uint8_t *pixels, int64_t count) {
+CORVIX_TARGET_VBMI void reverse_pixels_vbmi(uint8_t *pixels, int64_t count) {
   const Reverse r = reverse_indices();
   uint8_t *left = pixels;
   uint8_t *right = pixels + 3 * count;
@@ -129,7 +122,7 @@ CORVIX_VBMI_TARGET void reverse_pixels_vbmi(uint8_t *pixels, int64_t count) {
   reverse_pixels_plain(left, (right - left) / 3);
 }
 
-CORVIX_VBMI_TARGET void reverse_copy_pixels_vbmi(const uint8_t *source, uint8_t *destination,
+CORVIX_TARGET_VBMI void reverse_copy_pixels_vbmi(const uint8_t *source, uint8_t *destination,
                                                  int64_t count) {
   const Reverse r = reverse_indices();
   int64_t i = 0;
@@ -146,14 +139,14 @@ CORVIX_VBMI_TARGET void reverse_copy_pixels_vbmi(const uint8_t *source, uint8_t 
 #endif
 
 void reverse_pixels(uint8_t *pixels, int64_t count) {
-#ifdef CORVIX_VBMI
+#ifdef CORVIX_X86
   if (vbmi_enabled()) return reverse_pixels_vbmi(pixels, count);
 #endif
   reverse_pixels_plain(pixels, count);
 }
 
 void reverse_copy_pixels(const uint8_t *source, uint8_t *destination, int64_t count) {
-#ifdef CORVIX_VBMI
+#ifdef CORVIX_X86
   if (vbmi_enabled()) return reverse_copy_pixels_vbmi(source, destination, count);
 #endif
   reverse_copy_pixels_plain(source, destination, count);

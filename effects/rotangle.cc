@@ -7,14 +7,7 @@
 #include "effects/frame.h"
 #include "effects/frame_kernels.h"
 
-#if defined(__x86_64__) && defined(__GNUC__)
-// GCC 12's AVX-512 headers start results from an "undefined" register, which its own
-// uninitialised-value warning then reports at every use.
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#include <immintrin.h>
-#define CORVIX_VBMI 1
-#define CORVIX_VBMI_TARGET __attribute__((target("avx512f,avx512bw,avx512vbmi")))
-#endif
+#include "bitmap/simd.h"
 
 namespace corvix {
 
@@ -79,13 +72,13 @@ void turn_tiled(const uint8_t *source, uint8_t *destination, const TurnWalk &t) 
     }
 }
 
-#ifdef CORVIX_VBMI
+#ifdef CORVIX_X86
 // A 16 x 16 pixel tile at a time: sixteen source row pieces of 48 bytes are widened to
 // sixteen 4-byte words each, the 16 x 16 word matrix is transposed in registers, and each
 // column is packed back to 48 bytes (in reverse order for the clockwise turn) and stored as
 // a piece of one destination row. Loads and stores are masked to the 48 bytes of a piece.
 // The strips right of and below the last whole tile go pixel by pixel.
-CORVIX_VBMI_TARGET __attribute__((always_inline)) inline void transpose16(__m512i (&m)[16]) {
+CORVIX_TARGET_VBMI CORVIX_ALWAYS_INLINE void transpose16(__m512i (&m)[16]) {
   __m512i t[16], u[16];
   for (int i = 0; i < 16; i += 2) {
     t[i] = _mm512_unpacklo_epi32(m[i], m[i + 1]);
@@ -110,7 +103,7 @@ CORVIX_VBMI_TARGET __attribute__((always_inline)) inline void transpose16(__m512
   }
 }
 
-CORVIX_VBMI_TARGET void quarter_turn_vbmi(const uint8_t *source, uint8_t *destination,
+CORVIX_TARGET_VBMI void quarter_turn_vbmi(const uint8_t *source, uint8_t *destination,
                                           const TurnWalk &t) {
   constexpr __mmask64 kBlock48 = (__mmask64{1} << 48) - 1;
   alignas(64) uint8_t widen_bytes[64], pack_bytes[64];
@@ -166,7 +159,7 @@ void quarter_turn(const uint8_t *source, uint8_t *destination, int32_t width, in
                   bool clockwise) {
   if (width <= 0 || height <= 0) return;
   const TurnWalk t{width, height, clockwise ? -int64_t{width} : int64_t{width}, clockwise};
-#ifdef CORVIX_VBMI
+#ifdef CORVIX_X86
   if (vbmi_enabled()) return quarter_turn_vbmi(source, destination, t);
 #endif
   turn_tiled(source, destination, t);

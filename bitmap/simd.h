@@ -1,0 +1,28 @@
+// What the x86 fast kernels are built with: the compilers and builds that get them
+// (CORVIX_X86 is defined then), the intrinsics, and the target attributes of each level.
+// Which level runs is decided at run time by best_isa() (bitmap/cpu.h).
+#ifndef CORVIX_BITMAP_SIMD_H
+#define CORVIX_BITMAP_SIMD_H
+
+#include "bitmap/cpu.h"
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(CORVIX_NO_SIMD)
+#define CORVIX_X86 1
+// GCC 12's AVX-512 headers start results from an "undefined" register, which its own
+// uninitialised-value warning then reports at every use.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#include <immintrin.h>
+#define CORVIX_TARGET_AVX2 __attribute__((target("avx2")))
+#if defined(__clang__)
+#define CORVIX_TARGET_AVX512 __attribute__((target("avx512f,avx512bw")))
+#else
+// GCC keeps to 256-bit vectors on AVX-512 machines unless asked; byte loops gain from 512.
+#define CORVIX_TARGET_AVX512 \
+  __attribute__((target("avx512f,avx512bw,prefer-vector-width=512")))
+#endif
+#define CORVIX_TARGET_VBMI __attribute__((target("avx512f,avx512bw,avx512vbmi")))
+#endif
+
+#define CORVIX_ALWAYS_INLINE inline __attribute__((always_inline))
+
+#endif
