@@ -1,7 +1,10 @@
-// Command-2 conversion in process, beside libyuv's I422ToRGB24 and a memcpy of the output.
+// Command-2 conversion in process (the kernel this CPU picks, the AVX2 kernel and the plain
+// table loop), beside libyuv's I422ToRGB24 and a memcpy of the output.
 #include <cstring>
 
 #include "bench/support.h"
+#include "bitmap/cpu.h"
+#include "colour/yuvtorgb_simd.h"
 
 #ifdef CORVIX_HAVE_LIBYUV
 #include <libyuv.h>
@@ -25,19 +28,38 @@ struct YuvFrame {
   }
 };
 
-void BM_YuvToRgb(benchmark::State &state) {
+enum class Path { kBest, kAvx2, kPlain };
+
+void run_yuv(benchmark::State &state, Path path) {
   const Size s{static_cast<int32_t>(state.range(0)), static_cast<int32_t>(state.range(1))};
   const auto group = static_cast<uint32_t>(state.range(2));
+  if (path == Path::kAvx2 && best_isa() < Isa::kAvx2) {
+    state.SkipWithError("no AVX2");
+    return;
+  }
   YuvFrame f(s, group);
   const auto n = static_cast<uint32_t>(s.width * s.height);
   for (auto _ : state) {
-    fx_yuvtorgb_ll(f.y.data(), f.cr.data(), f.cb.data(), f.out.data(), n, group);
+    if (path == Path::kBest)
+      fx_yuvtorgb_ll(f.y.data(), f.cr.data(), f.cb.data(), f.out.data(), n, group);
+    else if (path == Path::kAvx2)
+      yuv_to_rgb_avx2(f.y.data(), f.cr.data(), f.cb.data(), f.out.data(), n / group, group);
+    else
+      yuv_to_rgb_plain(f.y.data(), f.cr.data(), f.cb.data(), f.out.data(), n, group);
     benchmark::DoNotOptimize(f.out.data());
   }
   set_pixels(state, s);
 }
-BENCHMARK(BM_YuvToRgb)->Args({720, 576, 4})->Args({720, 576, 1})->Args({1920, 1080, 4})
-    ->Args({1920, 1080, 1});
+
+void BM_YuvToRgb(benchmark::State &state) { run_yuv(state, Path::kBest); }
+void BM_YuvToRgbAvx2(benchmark::State &state) { run_yuv(state, Path::kAvx2); }
+void BM_YuvToRgbPlain(benchmark::State &state) { run_yuv(state, Path::kPlain); }
+#define CORVIX_YUV_SIZES(b) \
+  b->Args({720, 576, 4})->Args({720, 576, 2})->Args({720, 576, 1})->Args({1920, 1080, 4}) \
+      ->Args({1920, 1080, 1})
+CORVIX_YUV_SIZES(BENCHMARK(BM_YuvToRgb));
+CORVIX_YUV_SIZES(BENCHMARK(BM_YuvToRgbAvx2));
+CORVIX_YUV_SIZES(BENCHMARK(BM_YuvToRgbPlain));
 
 void BM_MemcpyOutput(benchmark::State &state) {
   const Size s{static_cast<int32_t>(state.range(0)), static_cast<int32_t>(state.range(1))};

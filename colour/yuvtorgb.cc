@@ -1,27 +1,50 @@
 // YUV to three-byte pixels: one chroma pair per group of N pixels, whole groups only.
+#include "bitmap/cpu.h"
 #include "colour/yuv_tables.h"
+#include "colour/yuvtorgb_simd.h"
 #include "corvix/colour.h"
 
-extern "C" {
+namespace corvix {
 
-void fx_yuvtorgb_ll(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,
-                    uint8_t *destination, uint32_t count, uint32_t group) {
+void yuv_to_rgb_plain(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,
+                      uint8_t *destination, uint32_t count, uint32_t group) {
   // Outside the domain: a count of 0 would still convert one group, a group of 0 would never
   // end. Both convert nothing.
   if (count == 0 || group == 0) return;
-  corvix::YuvTables t;
-  corvix::build_yuv_tables(t);
+  YuvTables t;
+  build_yuv_tables(t);
   uint32_t done = 0;
   do {
     const uint8_t r = *cr++, b = *cb++;
     const int32_t blue = t.cb_blue[b], red = t.cr_red[r];
     const int32_t green = t.cb_green[b] + t.cr_green[r];
     for (uint32_t j = 0; j < group; ++j) {
-      corvix::yuv_pixel(t.luma[*y++], blue, green, red, destination);
+      yuv_pixel(t.luma[*y++], blue, green, red, destination);
       destination += 3;
     }
     done += group;
   } while (done < count && done >= group);  // the second test stops a counter that wrapped
+}
+
+}  // namespace corvix
+
+extern "C" {
+
+void fx_yuvtorgb_ll(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,
+                    uint8_t *destination, uint32_t count, uint32_t group) {
+  using corvix::Isa;
+  const Isa isa = corvix::best_isa();
+  if (count == 0 || group == 0 || isa == Isa::kPlain || !corvix::yuv_vector_group(group)) {
+    corvix::yuv_to_rgb_plain(y, cr, cb, destination, count, group);
+    return;
+  }
+  // The plain loop's group count: the count raised to whole groups (its last group may carry
+  // the 32-bit pixel counter past 2^32, which ends the loop there).
+  const size_t groups = (size_t{count} + group - 1) / group;
+  if (isa == Isa::kAvx512Vbmi)
+    corvix::yuv_to_rgb_avx512vbmi(y, cr, cb, destination, groups, group);
+  else
+    corvix::yuv_to_rgb_avx2(y, cr, cb, destination, groups, group);
 }
 
 void gx_yuv_to_rgb(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,

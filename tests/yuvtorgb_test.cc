@@ -1,8 +1,11 @@
 // YUV to three-byte conversion: tables, worked values, groups and counts, real pictures.
 #include <cstring>
+#include <random>
 #include <vector>
 
+#include "bitmap/cpu.h"
 #include "colour/yuv_tables.h"
+#include "colour/yuvtorgb_simd.h"
 #include "tests/support.h"
 
 namespace corvix {
@@ -92,6 +95,72 @@ TEST(YuvToRgb, PhotographRoundTripKeepsChannelsInPlace) {
   std::vector<uint8_t> again(3 * n);
   fx_yuvtorgb_ll(p.y.data(), p.cr.data(), p.cb.data(), again.data(), n, 1);
   EXPECT_EQ(out, again);
+}
+
+
+// ---- Vector kernels against the plain loop ------------------------------------------
+
+struct Kernel {
+  const char *name;
+  void (*run)(const uint8_t *, const uint8_t *, const uint8_t *, uint8_t *, size_t, uint32_t);
+  void (*terms)(int16_t[5][256]);
+};
+
+// The kernels this CPU runs.
+std::vector<Kernel> kernels() {
+  std::vector<Kernel> k;
+  if (best_isa() >= Isa::kAvx2) k.push_back({"avx2", yuv_to_rgb_avx2, yuv_terms_avx2});
+  if (best_isa() >= Isa::kAvx512Vbmi)
+    k.push_back({"avx512vbmi", yuv_to_rgb_avx512vbmi, yuv_terms_avx512vbmi});
+  return k;
+}
+
+TEST(YuvToRgbKernels, TermsEqualTheTablesAndEveryTripleConvertsAlike) {
+  YuvTables t;
+  build_yuv_tables(t);
+  const int32_t *tables[5] = {t.luma, t.cr_red, t.cr_green, t.cb_blue, t.cb_green};
+  // One Cr value at a time: every Y against every Cb, 4:4:4.
+  std::vector<uint8_t> y(65536), cr(65536), cb(65536), plain(3 * 65536), fast(3 * 65536);
+  for (size_t i = 0; i < 65536; ++i) {
+    y[i] = static_cast<uint8_t>(i);
+    cb[i] = static_cast<uint8_t>(i >> 8);
+  }
+  for (const Kernel &k : kernels()) {
+    int16_t terms[5][256];
+    k.terms(terms);
+    for (int n = 0; n < 5; ++n)
+      for (int i = 0; i < 256; ++i) ASSERT_EQ(terms[n][i], tables[n][i]) << k.name << n << i;
+    for (int r = 0; r < 256; ++r) {
+      std::fill(cr.begin(), cr.end(), static_cast<uint8_t>(r));
+      yuv_to_rgb_plain(y.data(), cr.data(), cb.data(), plain.data(), 65536, 1);
+      k.run(y.data(), cr.data(), cb.data(), fast.data(), 65536, 1);
+      ASSERT_EQ(plain, fast) << k.name << " Cr " << r;
+    }
+  }
+}
+
+// Random planes just as long as each count needs; the destination is followed by sentinels.
+TEST(YuvToRgbKernels, EveryCountAndGroupStaysInsideItsBuffers) {
+  std::mt19937 rng(7);
+  for (uint32_t group : {1u, 2u, 3u, 4u}) {
+    for (uint32_t count = 0; count <= 200; ++count) {
+      const size_t groups = (count + group - 1) / group, pixels = groups * group;
+      std::vector<uint8_t> y(pixels), cr(groups), cb(groups);
+      for (auto *plane : {&y, &cr, &cb})
+        for (uint8_t &v : *plane) v = static_cast<uint8_t>(rng());
+      std::vector<uint8_t> want(3 * pixels + 8, 0xA5), got(want.size(), 0x5A);
+      yuv_to_rgb_plain(y.data(), cr.data(), cb.data(), want.data(), count, group);
+      std::fill(want.begin() + static_cast<ptrdiff_t>(3 * pixels), want.end(), 0x5A);
+      fx_yuvtorgb_ll(y.data(), cr.data(), cb.data(), got.data(), count, group);
+      ASSERT_EQ(want, got) << "public routine, group " << group << " count " << count;
+      if (!yuv_vector_group(group)) continue;
+      for (const Kernel &k : kernels()) {
+        std::fill(got.begin(), got.end(), 0x5A);
+        k.run(y.data(), cr.data(), cb.data(), got.data(), groups, group);
+        ASSERT_EQ(want, got) << k.name << " group " << group << " count " << count;
+      }
+    }
+  }
 }
 
 }  // namespace
