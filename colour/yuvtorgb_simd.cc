@@ -11,19 +11,15 @@
 // is the clamp to 0..255.
 #include "colour/yuvtorgb_simd.h"
 
-#include "colour/yuv_tables.h"
-
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(CORVIX_NO_SIMD)
-#include <immintrin.h>
-
 #include <array>
 #include <cstring>
-#define CORVIX_HAVE_X86_KERNELS 1
-#endif
+
+#include "bitmap/simd.h"
+#include "colour/yuv_tables.h"
 
 namespace corvix {
 
-#ifdef CORVIX_HAVE_X86_KERNELS
+#ifdef CORVIX_X86
 namespace {
 
 // floor(v * f) as (v * m) >> 16 for the fractional parts f of 1.164, 1.596 (= 2 - 0.404),
@@ -39,42 +35,40 @@ constexpr int16_t kCbGreenFrac = 25625;   // 0.391
 // the other, so a byte load splits into words with one mask and one shift; the final byte
 // permutes undo the split while they interleave the three bytes of each pixel.
 
-#define CORVIX_VBMI __attribute__((target("avx512f,avx512bw,avx512vbmi")))
-
 struct Terms512 {
   __m512i blue, green, red;
 };
 
-CORVIX_VBMI inline __m512i negative512(__m512i v) { return _mm512_srli_epi16(v, 15); }
+CORVIX_TARGET_VBMI inline __m512i negative512(__m512i v) { return _mm512_srli_epi16(v, 15); }
 
 // a * v + floor(v * f) + (v < 0): trunc(v * (a + f)) for 16-bit lanes.
 template <int kWhole>
-CORVIX_VBMI inline __m512i trunc_product512(__m512i v, int16_t frac) {
+CORVIX_TARGET_VBMI inline __m512i trunc_product512(__m512i v, int16_t frac) {
   __m512i r = _mm512_add_epi16(_mm512_mulhi_epi16(v, _mm512_set1_epi16(frac)), negative512(v));
   for (int i = 0; i < kWhole; ++i) r = _mm512_add_epi16(r, v);
   return r;
 }
 
-CORVIX_VBMI inline __m512i luma512(__m512i y) {
+CORVIX_TARGET_VBMI inline __m512i luma512(__m512i y) {
   return trunc_product512<1>(_mm512_sub_epi16(y, _mm512_set1_epi16(16)), kLumaFrac);
 }
-CORVIX_VBMI inline __m512i centred512(__m512i c) {
+CORVIX_TARGET_VBMI inline __m512i centred512(__m512i c) {
   return _mm512_sub_epi16(c, _mm512_set1_epi16(128));
 }
-CORVIX_VBMI inline __m512i cr_red512(__m512i c) {
+CORVIX_TARGET_VBMI inline __m512i cr_red512(__m512i c) {
   return trunc_product512<2>(centred512(c), kCrRedFrac);
 }
-CORVIX_VBMI inline __m512i cr_green512(__m512i c) {
+CORVIX_TARGET_VBMI inline __m512i cr_green512(__m512i c) {
   return trunc_product512<1>(centred512(c), kCrGreenFrac);
 }
-CORVIX_VBMI inline __m512i cb_blue512(__m512i c) {
+CORVIX_TARGET_VBMI inline __m512i cb_blue512(__m512i c) {
   return trunc_product512<2>(centred512(c), kCbBlueFrac);
 }
-CORVIX_VBMI inline __m512i cb_green512(__m512i c) {
+CORVIX_TARGET_VBMI inline __m512i cb_green512(__m512i c) {
   return trunc_product512<0>(centred512(c), kCbGreenFrac);
 }
 
-CORVIX_VBMI inline Terms512 chroma512(__m512i cr, __m512i cb) {
+CORVIX_TARGET_VBMI inline Terms512 chroma512(__m512i cr, __m512i cb) {
   return {cb_blue512(cb), _mm512_add_epi16(cr_green512(cr), cb_green512(cb)), cr_red512(cr)};
 }
 
@@ -123,18 +117,18 @@ constexpr std::array<uint8_t, 64> make_widen() {
 alignas(64) constexpr std::array<uint8_t, 64> kWiden = make_widen();
 
 // The low 32 bytes of v as 32 words: byte j goes to the low half of word j, zeros above.
-CORVIX_VBMI inline __m512i widen512(__m512i v) {
+CORVIX_TARGET_VBMI inline __m512i widen512(__m512i v) {
   return _mm512_maskz_permutexvar_epi8(__mmask64{0x5555555555555555},
                                        _mm512_load_si512(kWiden.data()), v);
 }
 
-CORVIX_VBMI inline __mmask64 first_bytes(size_t n) {
+CORVIX_TARGET_VBMI inline __mmask64 first_bytes(size_t n) {
   return n >= 64 ? ~__mmask64{0} : (__mmask64{1} << n) - 1;
 }
 
 // Converts `n` (1..64) pixels: `y` holds their Y bytes, `even` and `odd` the chroma terms of
 // the even and the odd pixels. Writes exactly 3 * n bytes.
-CORVIX_VBMI inline void step512(__m512i y, const Terms512 &even, const Terms512 &odd,
+CORVIX_TARGET_VBMI inline void step512(__m512i y, const Terms512 &even, const Terms512 &odd,
                                 uint8_t *out, size_t n) {
   const __m512i low = _mm512_set1_epi16(0xFF);
   const __m512i le = luma512(_mm512_and_si512(y, low));
@@ -159,7 +153,7 @@ CORVIX_VBMI inline void step512(__m512i y, const Terms512 &even, const Terms512 
   }
 }
 
-CORVIX_VBMI void group1_512(const uint8_t *y, const uint8_t *cr, const uint8_t *cb, uint8_t *out,
+CORVIX_TARGET_VBMI void group1_512(const uint8_t *y, const uint8_t *cr, const uint8_t *cb, uint8_t *out,
                             size_t pixels) {
   const __m512i low = _mm512_set1_epi16(0xFF);
   for (size_t done = 0; done < pixels; done += 64) {
@@ -174,7 +168,7 @@ CORVIX_VBMI void group1_512(const uint8_t *y, const uint8_t *cr, const uint8_t *
 }
 
 // Pixels 2j and 2j + 1 share group j: the even and the odd lanes take the same terms.
-CORVIX_VBMI void group2_512(const uint8_t *y, const uint8_t *cr, const uint8_t *cb, uint8_t *out,
+CORVIX_TARGET_VBMI void group2_512(const uint8_t *y, const uint8_t *cr, const uint8_t *cb, uint8_t *out,
                             size_t groups) {
   for (size_t g = 0; g < groups; g += 32) {
     const size_t n = groups - g < 32 ? groups - g : 32;
@@ -186,7 +180,7 @@ CORVIX_VBMI void group2_512(const uint8_t *y, const uint8_t *cr, const uint8_t *
 }
 
 // 32 groups' terms at once, spread over two 64-pixel steps.
-CORVIX_VBMI void group4_512(const uint8_t *y, const uint8_t *cr, const uint8_t *cb, uint8_t *out,
+CORVIX_TARGET_VBMI void group4_512(const uint8_t *y, const uint8_t *cr, const uint8_t *cb, uint8_t *out,
                             size_t groups) {
   const __m512i spread[2] = {_mm512_load_si512(kSpread4[0].data()),
                              _mm512_load_si512(kSpread4[1].data())};
@@ -213,40 +207,38 @@ CORVIX_VBMI void group4_512(const uint8_t *y, const uint8_t *cr, const uint8_t *
 // are put in order by lane moves. The last partial step runs on zero-padded copies on the
 // stack and only its own bytes are copied out.
 
-#define CORVIX_AVX2 __attribute__((target("avx2")))
-
 struct Terms256 {
   __m256i blue, green, red;
 };
 
 template <int kWhole>
-CORVIX_AVX2 inline __m256i trunc_product256(__m256i v, int16_t frac) {
+CORVIX_TARGET_AVX2 inline __m256i trunc_product256(__m256i v, int16_t frac) {
   __m256i r = _mm256_add_epi16(_mm256_mulhi_epi16(v, _mm256_set1_epi16(frac)),
                                _mm256_srli_epi16(v, 15));
   for (int i = 0; i < kWhole; ++i) r = _mm256_add_epi16(r, v);
   return r;
 }
 
-CORVIX_AVX2 inline __m256i luma256(__m256i y) {
+CORVIX_TARGET_AVX2 inline __m256i luma256(__m256i y) {
   return trunc_product256<1>(_mm256_sub_epi16(y, _mm256_set1_epi16(16)), kLumaFrac);
 }
-CORVIX_AVX2 inline __m256i centred256(__m256i c) {
+CORVIX_TARGET_AVX2 inline __m256i centred256(__m256i c) {
   return _mm256_sub_epi16(c, _mm256_set1_epi16(128));
 }
-CORVIX_AVX2 inline __m256i cr_red256(__m256i c) {
+CORVIX_TARGET_AVX2 inline __m256i cr_red256(__m256i c) {
   return trunc_product256<2>(centred256(c), kCrRedFrac);
 }
-CORVIX_AVX2 inline __m256i cr_green256(__m256i c) {
+CORVIX_TARGET_AVX2 inline __m256i cr_green256(__m256i c) {
   return trunc_product256<1>(centred256(c), kCrGreenFrac);
 }
-CORVIX_AVX2 inline __m256i cb_blue256(__m256i c) {
+CORVIX_TARGET_AVX2 inline __m256i cb_blue256(__m256i c) {
   return trunc_product256<2>(centred256(c), kCbBlueFrac);
 }
-CORVIX_AVX2 inline __m256i cb_green256(__m256i c) {
+CORVIX_TARGET_AVX2 inline __m256i cb_green256(__m256i c) {
   return trunc_product256<0>(centred256(c), kCbGreenFrac);
 }
 
-CORVIX_AVX2 inline Terms256 chroma256(__m256i cr, __m256i cb) {
+CORVIX_TARGET_AVX2 inline Terms256 chroma256(__m256i cr, __m256i cb) {
   return {cb_blue256(cb), _mm256_add_epi16(cr_green256(cr), cb_green256(cb)), cr_red256(cr)};
 }
 
@@ -271,7 +263,7 @@ constexpr Interleave256 make_interleave256() {
 constexpr Interleave256 kInterleave256 = make_interleave256();
 
 // Converts 32 pixels: `y` their Y bytes, `even` and `odd` the terms of the even and odd ones.
-CORVIX_AVX2 inline void step256(__m256i y, const Terms256 &even, const Terms256 &odd,
+CORVIX_TARGET_AVX2 inline void step256(__m256i y, const Terms256 &even, const Terms256 &odd,
                                 uint8_t *out) {
   const __m256i le = luma256(_mm256_and_si256(y, _mm256_set1_epi16(0xFF)));
   const __m256i lo = luma256(_mm256_srli_epi16(y, 8));
@@ -296,15 +288,15 @@ CORVIX_AVX2 inline void step256(__m256i y, const Terms256 &even, const Terms256 
   _mm256_storeu_si256(o + 2, _mm256_permute2x128_si256(v[1], v[2], 0x31));
 }
 
-CORVIX_AVX2 inline __m256i load256(const uint8_t *p) {
+CORVIX_TARGET_AVX2 inline __m256i load256(const uint8_t *p) {
   return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
 }
-CORVIX_AVX2 inline __m256i widen16(const uint8_t *p) {
+CORVIX_TARGET_AVX2 inline __m256i widen16(const uint8_t *p) {
   return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p)));
 }
 
 // One whole chunk of each group size: 32 pixels for groups 1 and 2, 64 for group 4.
-CORVIX_AVX2 inline void chunk1_256(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,
+CORVIX_TARGET_AVX2 inline void chunk1_256(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,
                                    uint8_t *out) {
   const __m256i low = _mm256_set1_epi16(0xFF);
   const __m256i r = load256(cr), b = load256(cb);
@@ -313,7 +305,7 @@ CORVIX_AVX2 inline void chunk1_256(const uint8_t *y, const uint8_t *cr, const ui
           chroma256(_mm256_srli_epi16(r, 8), _mm256_srli_epi16(b, 8)), out);
 }
 
-CORVIX_AVX2 inline void chunk2_256(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,
+CORVIX_TARGET_AVX2 inline void chunk2_256(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,
                                    uint8_t *out) {
   const Terms256 t = chroma256(widen16(cr), widen16(cb));
   step256(load256(y), t, t, out);
@@ -322,13 +314,13 @@ CORVIX_AVX2 inline void chunk2_256(const uint8_t *y, const uint8_t *cr, const ui
 // 16 groups' terms; lane j of step h takes group 8 h + j / 2, which a 64-bit move that puts
 // groups 8 h .. 8 h + 3 low in lane 0 and 8 h + 4 .. 8 h + 7 low in lane 1 and a self-unpack
 // give.
-CORVIX_AVX2 inline __m256i spread4_256(__m256i v, int h) {
+CORVIX_TARGET_AVX2 inline __m256i spread4_256(__m256i v, int h) {
   const __m256i x =
       h == 0 ? _mm256_permute4x64_epi64(v, 0x50) : _mm256_permute4x64_epi64(v, 0xFA);
   return _mm256_unpacklo_epi16(x, x);
 }
 
-CORVIX_AVX2 inline void chunk4_256(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,
+CORVIX_TARGET_AVX2 inline void chunk4_256(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,
                                    uint8_t *out) {
   const Terms256 t = chroma256(widen16(cr), widen16(cb));
   for (int h = 0; h < 2; ++h) {
@@ -338,7 +330,7 @@ CORVIX_AVX2 inline void chunk4_256(const uint8_t *y, const uint8_t *cr, const ui
 }
 
 template <uint32_t kGroup>
-CORVIX_AVX2 inline void chunk256(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,
+CORVIX_TARGET_AVX2 inline void chunk256(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,
                                  uint8_t *out) {
   if constexpr (kGroup == 1) {
     chunk1_256(y, cr, cb, out);
@@ -350,7 +342,7 @@ CORVIX_AVX2 inline void chunk256(const uint8_t *y, const uint8_t *cr, const uint
 }
 
 template <uint32_t kGroup>
-CORVIX_AVX2 void groups256(const uint8_t *y, const uint8_t *cr, const uint8_t *cb, uint8_t *out,
+CORVIX_TARGET_AVX2 void groups256(const uint8_t *y, const uint8_t *cr, const uint8_t *cb, uint8_t *out,
                            size_t groups) {
   constexpr size_t kChunk = kGroup == 1 ? 32 : 16;  // groups a chunk
   size_t g = 0;
@@ -369,7 +361,7 @@ CORVIX_AVX2 void groups256(const uint8_t *y, const uint8_t *cr, const uint8_t *c
 
 }  // namespace
 
-CORVIX_VBMI void yuv_to_rgb_avx512vbmi(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,
+CORVIX_TARGET_VBMI void yuv_to_rgb_avx512vbmi(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,
                                        uint8_t *destination, size_t groups, uint32_t group) {
   switch (group) {
     case 1: return group1_512(y, cr, cb, destination, groups);
@@ -379,7 +371,7 @@ CORVIX_VBMI void yuv_to_rgb_avx512vbmi(const uint8_t *y, const uint8_t *cr, cons
   }
 }
 
-CORVIX_VBMI void yuv_terms_avx512vbmi(int16_t terms[5][256]) {
+CORVIX_TARGET_VBMI void yuv_terms_avx512vbmi(int16_t terms[5][256]) {
   for (int i = 0; i < 256; i += 32) {
     alignas(64) int16_t samples[32];
     for (int j = 0; j < 32; ++j) samples[j] = static_cast<int16_t>(i + j);
@@ -392,7 +384,7 @@ CORVIX_VBMI void yuv_terms_avx512vbmi(int16_t terms[5][256]) {
   }
 }
 
-CORVIX_AVX2 void yuv_to_rgb_avx2(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,
+CORVIX_TARGET_AVX2 void yuv_to_rgb_avx2(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,
                                  uint8_t *destination, size_t groups, uint32_t group) {
   switch (group) {
     case 1: return groups256<1>(y, cr, cb, destination, groups);
@@ -402,7 +394,7 @@ CORVIX_AVX2 void yuv_to_rgb_avx2(const uint8_t *y, const uint8_t *cr, const uint
   }
 }
 
-CORVIX_AVX2 void yuv_terms_avx2(int16_t terms[5][256]) {
+CORVIX_TARGET_AVX2 void yuv_terms_avx2(int16_t terms[5][256]) {
   for (int i = 0; i < 256; i += 16) {
     alignas(32) int16_t samples[16];
     for (int j = 0; j < 16; ++j) samples[j] = static_cast<int16_t>(i + j);
