@@ -8,9 +8,11 @@
 
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(CORVIX_NO_SIMD)
 #define CORVIX_X86 1
+#if !defined(__clang__)
 // GCC 12's AVX-512 headers start results from an "undefined" register, which its own
 // uninitialised-value warning then reports at every use.
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <immintrin.h>
 #define CORVIX_TARGET_AVX2 __attribute__((target("avx2")))
 #if defined(__clang__)
