@@ -35,8 +35,9 @@ class ServerCommands : public ::testing::Test {
     return {b.pixels, b.pixels + static_cast<size_t>(b.width) * b.height * b.bytes_per_pixel};
   }
   // Runs the command, checks the reply and returns word 0; the argument block is freed.
-  uint32_t run(int32_t code, std::initializer_list<uint32_t> words) {
-    const uint32_t block = host.args(words);
+  uint32_t run(int32_t code, const std::vector<uint32_t> &words) {
+    const uint32_t block = host.alloc(40);
+    for (size_t i = 0; i < words.size(); ++i) host.set_word(block, static_cast<int>(i + 1), words[i]);
     host.set_word(block, 0, 0xDEADBEEF);
     EXPECT_EQ(host.send(code, block), 0);
     const uint32_t w0 = host.word(block, 0);
@@ -81,12 +82,7 @@ TEST_F(ServerCommands, InPlaceEffectsMatchTheLibrary) {
     const uint32_t frame = shared_frame(im);
     std::vector<uint32_t> words{frame};
     words.insert(words.end(), c.extra.begin(), c.extra.end());
-    const uint32_t block = host.alloc(40);
-    for (size_t i = 0; i < words.size(); ++i) host.set_word(block, static_cast<int>(i + 1), words[i]);
-    host.set_word(block, 0, 0xDEADBEEF);
-    ASSERT_EQ(host.send(c.code, block), 0);
-    EXPECT_EQ(host.word(block, 0), 0u) << "code " << c.code;
-    host.free(block);
+    EXPECT_EQ(run(c.code, words), 0u) << "code " << c.code;
     EXPECT_EQ(pixels(frame), native(im, 3, c.routine)) << "code " << c.code;
   }
 }
@@ -124,12 +120,7 @@ TEST_F(ServerCommands, NewBitmapsArriveBigEndianAndBelongToTheHost) {
       {3, {frame, 50, 9}, cvx_scale_ll(&chunky, 50, 9)},
   };
   for (const Case &c : cases) {
-    const uint32_t block = host.alloc(40);
-    for (size_t i = 0; i < c.words.size(); ++i)
-      host.set_word(block, static_cast<int>(i + 1), c.words[i]);
-    ASSERT_EQ(host.send(c.code, block), 0);
-    const uint32_t made = host.word(block, 0);
-    host.free(block);
+    const uint32_t made = run(c.code, c.words);
     ASSERT_NE(made, 0u) << "code " << c.code;
     const Bitmap got = host.read_bitmap(made);
     EXPECT_EQ(got.width, c.expected->width);
