@@ -65,7 +65,8 @@ bool scale_pixels(const uint8_t *source, uint8_t *destination, uint32_t src_widt
   }
 
   const size_t row_bytes = static_cast<size_t>(dst_width) * pixel;
-  if (identity && src_height == dst_height && uint64_t{src_height} * src_height <= UINT32_MAX &&
+  if (identity && src_width == dst_width && src_height == dst_height &&
+      uint64_t{src_height} * src_height <= UINT32_MAX &&
       uint64_t{pixel} * src_width * src_height <= UINT32_MAX) {
     // Equal sizes where nothing wraps: row y is source row y, the picture is copied whole.
     std::memcpy(destination, source, row_bytes * dst_height);
