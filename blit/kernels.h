@@ -1,6 +1,6 @@
 // The pieces the blit and drawing routines share: clipping of a placed rectangle, the blend
 // formulas, and the per-row kernels. The plain kernels are the definition; the fast ones are
-// used only where they are proven byte-identical (see tests/blit_chunky_test.cc).
+// used only where they are proven byte-identical (see tests/blit_test.cc).
 #ifndef CORVIX_BLIT_KERNELS_H
 #define CORVIX_BLIT_KERNELS_H
 
