@@ -1,68 +1,56 @@
-// The corvix tool's command line: usage text, exit codes, messages, standard input and output
-// in pipelines, and bad input that must leave no output file behind.
+// The corvix tool's command line: usage text, exit codes, messages, standard input and output in
+// pipelines, and bad input that must leave no output file behind.
 #include <sys/stat.h>
 
-#include <set>
+#include <sstream>
 
 #include "tests/cli_harness_test.h"
 
 namespace corvix::test::cli {
 namespace {
 
-class CliUsage : public CliTest {};
-
-// The operation names listed under "Operations:" in the usage text.
-std::set<std::string> listed_operations(const std::string &help) {
-  std::set<std::string> names;
-  std::istringstream in(help.substr(help.find("Operations:")));
-  std::string line;
-  std::getline(in, line);
-  while (std::getline(in, line) && line.size() > 2 && line[0] == ' ') {
-    std::istringstream words(line);
-    std::string name;
-    words >> name;
-    names.insert(name);
+class CliUsage : public CliTest {
+ protected:
+  // Runs the tool and expects exit `code`, `message` on a line "corvix: " (followed by the
+  // operation's name when it failed while working), and no `out`.
+  void refused(const std::vector<std::string> &args, int code, const std::string &message,
+               const std::string &out, const std::string &input = "/dev/null") {
+    SCOPED_TRACE(testing::PrintToString(args));
+    const Result r = corvix(args, input);
+    EXPECT_EQ(r.code, code) << r.err;
+    EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.rfind("corvix: " + (code == 1 ? args[0] + ": " : ""), 0), 0u) << r.err;
+    EXPECT_FALSE(exists(out));
   }
-  return names;
-}
+};
 
 TEST_F(CliUsage, HelpListsEveryOperationAndEachHasItsOwnHelp) {
   const Result help = corvix({"--help"});
   ASSERT_EQ(help.code, 0);
-  const std::set<std::string> names = listed_operations(help.out);
-  for (const char *op :
-       {"yuv2rgb", "rgb2yuv",   "scale",       "remap", "pens",      "correct", "fade",
-        "raise",   "fadeover",  "deinterlace", "turn",  "mirror",    "invert",  "levels",
-        "stretch", "autolevel", "rotate",      "shear", "transpose", "cut",     "smooth",
-        "dither",  "blit",      "line",        "box",   "quit"}) {
-    EXPECT_EQ(names.count(op), 1u) << op << " missing from --help";
-  }
-  for (const std::string &op : names) {
+  std::istringstream names(
+      "yuv2rgb rgb2yuv scale remap pens correct fade raise fadeover deinterlace turn mirror invert "
+      "levels stretch autolevel rotate shear transpose cut smooth dither blit line box quit");
+  for (std::string op; names >> op;) {
+    EXPECT_NE(help.out.find("\n  " + op + " "), std::string::npos) << op << " missing";
     const Result r = corvix({op, "--help"});
     EXPECT_EQ(r.code, 0) << op;
     EXPECT_NE(r.out.find("Usage: corvix " + op + " [options]"), std::string::npos) << r.out;
   }
   // An operation's help shows its options with their defaults.
-  const Result correct = corvix({"correct", "--help"});
-  EXPECT_NE(correct.out.find("--contrast PCT=100"), std::string::npos) << correct.out;
-  const Result version = corvix({"--version"});
-  EXPECT_EQ(version.code, 0);
-  EXPECT_EQ(version.out, std::string("corvix ") + CORVIX_VERSION_STRING + "\n");
+  EXPECT_NE(corvix({"correct", "--help"}).out.find("--contrast PCT=100"), std::string::npos);
+  EXPECT_EQ(corvix({"--version"}).out, std::string("corvix ") + CORVIX_VERSION_STRING + "\n");
 }
 
 TEST_F(CliUsage, MistakesInTheCommandLineExitWithTwoAndSayWhat) {
   const std::string in = image_path("coffee.ppm"), out = path("out.ppm");
-  struct Case {
-    std::vector<std::string> args;
-    const char *message;
-  } cases[] = {
+  const std::string still = media_path("astronaut_512x512.yuv411p");  // one 512x512 frame
+  const std::pair<std::vector<std::string>, const char *> cases[] = {
       {{}, "name an operation"},
       {{"enhance", in, out}, "enhance"},
       {{"correct", "--contrast", "many", in, out}, "--contrast"},
       {{"fade", "--level", "256", in, in, out}, "0..255"},
       {{"scale", in, out}, "--size"},
       {{"scale", "--size", "0x10", in, out}, "WxH"},
-      {{"scale", "--size", "10x", in, out}, "WxH"},
       {{"rotate", "--angle", "nan", in, out}, "--angle"},
       {{"rotate", "--angle", "0x10", in, out}, "--angle"},
       {{"rotate", "--angle", "9", "--background", "1,2,256", in, out}, "R,G,B"},
@@ -73,29 +61,29 @@ TEST_F(CliUsage, MistakesInTheCommandLineExitWithTwoAndSayWhat) {
       {{"mirror", in, out}, "--vertical"},
       {{"shear", "--shift", "-1,5", in, out}, "0 or more"},
       {{"blit", "--alpha", "5", "--transparency", "5", in, in, out}, "exclude"},
+      // Raw planes whose layout does not fit the file are refused before anything is written.
+      {{"yuv2rgb", "--size", "500x512", still, out}, "not a whole number of 500x512 yuv411p"},
+      {{"yuv2rgb", "--size", "512x512", "--chroma", "2", still, out}, "yuv422p"},
+      {{"yuv2rgb", "--size", "510x512", still, out}, "not a multiple of 4"},
+      {{"yuv2rgb", "--size", "512x512", "--chroma", "3", still, out}, "4|2|1"},
+      {{"yuv2rgb", "--size", "256x256", still, out}, "holds 4 frames"},
+      {{"yuv2rgb", "--size", "256x256", still, path("f%s.ppm")}, "%d"},
   };
-  for (const Case &c : cases) {
-    const Result r = corvix(c.args);
-    std::string line;
-    for (const std::string &a : c.args) line += a + " ";
-    EXPECT_EQ(r.code, 2) << line << r.err;
-    EXPECT_NE(r.err.find(c.message), std::string::npos) << line << "\n" << r.err;
-    EXPECT_EQ(r.err.rfind("corvix: ", 0), 0u) << r.err;
-    EXPECT_FALSE(exists(out)) << line;
-  }
+  for (const auto &[args, message] : cases) refused(args, 2, message, out);
+  EXPECT_FALSE(exists(path("fs.ppm")));
 }
 
 TEST_F(CliUsage, BadInputFailsWithOneAClearMessageAndNoOutputFile) {
-  const std::string out = path("out.ppm");
-  const std::vector<uint8_t> photo = file_bytes(image_path("coffee.ppm"));
-  // A truncated photograph, a text file, a plain-text PPM, a directory, an empty file.
-  write_file(path("short.ppm"), photo.data(), photo.size() - 1);
-  write_file(path("text.ppm"), "hello\n", 6);
-  write_file(path("plain.ppm"), "P3\n1 1\n255\n0 0 0\n", 17);
-  write_file(path("empty.ppm"), "", 0);
-  struct Case {
-    std::string input, message;
-  } cases[] = {
+  const std::string out = path("out.ppm"), coffee = image_path("coffee.ppm");
+  const std::string photo = slurp(coffee);
+  write_file(path("short.ppm"), photo.substr(0, photo.size() - 1));
+  write_file(path("text.ppm"), "hello\n");
+  write_file(path("plain.ppm"), "P3\n1 1\n255\n0 0 0\n");
+  write_file(path("empty.ppm"), "");
+  // A one-byte frame of two values that are no cube index (0..215), and a one-colour palette.
+  write_file(path("g.pgm"), "P5\n2 1\n255\n\xd7\xff");
+  write_file(path("pal.ppm"), "P6\n1 1\n255\nabc");
+  const std::pair<std::string, std::string> inputs[] = {
       {path("missing.ppm"), "cannot read '" + path("missing.ppm") + "': No such file or directory"},
       {path("short.ppm"), "malformed or truncated PPM file"},
       {path("text.ppm"), "not a binary PPM"},
@@ -103,117 +91,68 @@ TEST_F(CliUsage, BadInputFailsWithOneAClearMessageAndNoOutputFile) {
       {dir_, "is a directory"},
       {path("empty.ppm"), "empty"},
   };
-  for (const Case &c : cases) {
-    for (const char *op : {"invert", "rotate"}) {
-      std::vector<std::string> args = {op, c.input, out};
-      if (std::string(op) == "rotate") args.insert(args.begin() + 1, {"--angle", "5"});
-      const Result r = corvix(args);
-      EXPECT_EQ(r.code, 1) << op << " " << c.input;
-      EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
-      EXPECT_EQ(r.err.rfind(std::string("corvix: ") + op + ": ", 0), 0u) << r.err;
-      EXPECT_FALSE(exists(out));
-    }
+  // Through the server (invert) and through the library (rotate).
+  for (const auto &[input, message] : inputs) {
+    refused({"invert", input, out}, 1, message, out);
+    refused({"rotate", "--angle", "5", input, out}, 1, message, out);
   }
-  // The same for standard input.
-  const Result r = corvix({"invert", "-", out}, path("short.ppm"));
-  EXPECT_EQ(r.code, 1);
-  EXPECT_NE(r.err.find("standard input: malformed or truncated"), std::string::npos) << r.err;
-  // A greyscale frame where colour is needed.
-  write_file(path("g.pgm"), "P5\n2 1\n255\nab", 13);
-  const Result g = corvix({"deinterlace", path("g.pgm"), out});
-  EXPECT_EQ(g.code, 1);
-  EXPECT_NE(g.err.find("needs a colour PPM"), std::string::npos) << g.err;
-  EXPECT_FALSE(exists(out));
+  refused({"invert", "-", out}, 1, "standard input: malformed or truncated", out,
+          path("short.ppm"));
+  refused({"deinterlace", path("g.pgm"), out}, 1, "needs a colour PPM", out);
+  // Frames that do not fit together.
+  refused({"fade", coffee, image_path("astronaut.ppm"), out}, 1, "600x400", out);
+  refused({"blit", "--light", "1,1,1", coffee, coffee, out}, 1, "256x256", out);
+  refused({"pens", "--palette", path("pal.ppm"), path("g.pgm"), out}, 1, "cube index", out);
+  // A raw stream whose last frame is cut short fails after the whole frames.
+  const std::string planes = slurp(media_path("astronaut_512x512.yuv411p"));
+  write_file(path("cut.yuv"), planes.substr(0, planes.size() - 100));
+  const Result cut = corvix({"yuv2rgb", "--size", "128x128", "--raw", "-"}, path("cut.yuv"));
+  EXPECT_EQ(cut.code, 1);
+  EXPECT_NE(cut.err.find("truncated"), std::string::npos) << cut.err;
+  EXPECT_EQ(cut.out.size(), 15u * 128 * 128 * 3);
 }
 
 TEST_F(CliUsage, AFailedRunLeavesAnOlderOutputFileAsItWas) {
   const std::string out = path("out.ppm");
-  write_file(out, "older", 5);
+  write_file(out, "older");
   chmod(out.c_str(), 0640);
-  write_file(path("short.ppm"), "P6\n4 4\n255\nabc", 14);
+  write_file(path("short.ppm"), "P6\n4 4\n255\nabc");
   EXPECT_EQ(corvix({"invert", path("short.ppm"), out}).code, 1);
-  EXPECT_EQ(text_of(out), "older");
-  // A successful run replaces it whole and keeps its permissions.
+  EXPECT_EQ(slurp(out), "older");
+  // A stream that breaks off after two of its 16x16 frames leaves no file, not even a temporary.
+  write_file(path("cut.yuv"), std::string(1000, 'x'));
+  const Result cut =
+      corvix({"yuv2rgb", "--size", "16x16", "--raw", "-", path("raw")}, path("cut.yuv"));
+  EXPECT_EQ(cut.code, 1) << cut.err;
+  // A successful run replaces it whole, keeps its permissions and leaves no temporary file.
   ASSERT_EQ(corvix({"cut", "--rect", "2x2+0+0", image_path("coffee.ppm"), out}).code, 0);
   EXPECT_EQ(read_pnm(out).width, 2);
   struct stat st {};
   ASSERT_EQ(stat(out.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0640u);
-  // Nothing else is left in the directory: no temporary files.
-  int files = 0;
-  for (const auto &entry : std::filesystem::directory_iterator(dir_))
-    files += !entry.is_directory();
-  EXPECT_EQ(files, 2);
-  // An output in a directory that does not exist fails.
-  const Result r = corvix({"invert", image_path("coffee.ppm"), path("no/such/out.ppm")});
-  EXPECT_EQ(r.code, 1);
-  EXPECT_NE(r.err.find("cannot write"), std::string::npos) << r.err;
-}
-
-TEST_F(CliUsage, RawYuvWithTheWrongLayoutIsRefusedBeforeAnythingIsWritten) {
-  const std::string still = media_path("astronaut_512x512.yuv411p");
-  const std::string out = path("frame-%d.ppm");
-  struct Case {
-    std::vector<std::string> args;
-    int code;
-    const char *message;
-  } cases[] = {
-      // The file holds 393,216 bytes: one 512x512 frame of 4:1:1.
-      {{"--size", "500x512"}, 2, "not a whole number of 500x512 yuv411p frames"},
-      {{"--size", "512x512", "--chroma", "2"}, 2, "yuv422p"},
-      {{"--size", "510x512"}, 2, "not a multiple of 4"},
-      {{"--size", "511x511", "--chroma", "1"}, 2, "not a whole number"},
-      {{"--size", "512x512", "--chroma", "3"}, 2, "4|2|1"},
-  };
-  for (const Case &c : cases) {
-    std::vector<std::string> args = {"yuv2rgb"};
-    args.insert(args.end(), c.args.begin(), c.args.end());
-    args.insert(args.end(), {still, out});
-    const Result r = corvix(args);
-    EXPECT_EQ(r.code, c.code) << c.args[1];
-    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
-    EXPECT_FALSE(exists(path("frame-1.ppm")));
-  }
-  // 256x256 divides the file into four frames: a single OUTPUT cannot take them.
-  const Result three = corvix({"yuv2rgb", "--size", "256x256", still, path("one.ppm")});
-  EXPECT_EQ(three.code, 2);
-  EXPECT_NE(three.err.find("holds 4 frames"), std::string::npos) << three.err;
-  // A stream whose last frame is cut short fails (exit 1) after the whole frames.
-  const std::vector<uint8_t> bytes = file_bytes(still);
-  write_file(path("cut.yuv"), bytes.data(), bytes.size() - 100);
-  const Result cut = corvix({"yuv2rgb", "--size", "128x128", "--raw", "-"}, path("cut.yuv"));
-  EXPECT_EQ(cut.code, 1);
-  EXPECT_NE(cut.err.find("truncated"), std::string::npos) << cut.err;
-  EXPECT_EQ(cut.out.size(), 15u * 128 * 128 * 3);
-  // A bad pattern.
-  const Result pattern = corvix({"yuv2rgb", "--size", "256x256", still, path("f%s.ppm")});
-  EXPECT_EQ(pattern.code, 2);
+  const auto entries = std::filesystem::directory_iterator(dir_);
+  EXPECT_EQ(std::distance(begin(entries), end(entries)), 3);  // out.ppm, short.ppm, cut.yuv
+  refused({"invert", image_path("coffee.ppm"), path("no/out.ppm")}, 1, "cannot write",
+          path("no/out.ppm"));
 }
 
 TEST_F(CliUsage, OperationsChainThroughStandardInputAndOutput) {
-  const std::string in = image_path("coffee.ppm");
-  // The negative twice is the photograph; the files in between never touch the disk.
-  Result r = shell("$CORVIX correct --negative '" + in +
-                   "' - | $CORVIX correct --negative - - > '" + path("twice.ppm") + "'");
+  const std::string in = quote(image_path("coffee.ppm"));
+  // The negative twice is the photograph.
+  Result r = shell("$CORVIX correct --negative " + in + " - | $CORVIX correct --negative - -");
   ASSERT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(file_bytes(path("twice.ppm")), file_bytes(in));
-  // With no file at all an operation is a filter; with no OUTPUT it writes standard output.
-  r = shell("$CORVIX cut --rect 64x32+10+10 < '" + in +
-            "' | $CORVIX scale --size 128x64 | "
-            "$CORVIX remap > '" +
-            path("chain.pgm") + "'");
+  EXPECT_TRUE(r.out == slurp(image_path("coffee.ppm")));
+  // With no file at all an operation is a filter: the same bytes as step by step through files.
+  r = shell("$CORVIX cut --rect 64x32+10+10 < " + in +
+            " | $CORVIX scale --size 128x64 | $CORVIX remap");
   ASSERT_EQ(r.code, 0) << r.err;
-  ASSERT_EQ(corvix({"cut", "--rect", "64x32+10+10", in, path("a.ppm")}).code, 0);
-  ASSERT_EQ(corvix({"scale", "--size", "128x64", path("a.ppm"), path("b.ppm")}).code, 0);
-  ASSERT_EQ(corvix({"remap", path("b.ppm"), path("c.pgm")}).code, 0);
-  EXPECT_EQ(file_bytes(path("chain.pgm")), file_bytes(path("c.pgm")));
-  EXPECT_EQ(read_pnm(path("c.pgm")).channels, 1);
-  // A file written to standard output has exactly the bytes of the named file.
-  r = corvix({"rotate", "--angle", "10", in, "-"});
-  ASSERT_EQ(corvix({"rotate", "--angle", "10", in, path("r.ppm")}).code, 0);
-  EXPECT_EQ(r.out, text_of(path("r.ppm")));
+  const Result steps = shell("cd " + quote(dir_) + " && $CORVIX cut --rect 64x32+10+10 " + in +
+                             " a.ppm && $CORVIX scale --size 128x64 a.ppm b.ppm && $CORVIX remap "
+                             "b.ppm c.pgm");
+  ASSERT_EQ(steps.code, 0) << steps.err;
+  EXPECT_TRUE(r.out == slurp(path("c.pgm")));
   // A failure early in a pipeline leaves the next operation no image, which fails as well.
-  r = shell("$CORVIX invert '" + path("missing.ppm") + "' - | $CORVIX invert - - > /dev/null");
+  r = shell("$CORVIX invert " + quote(path("missing.ppm")) + " - | $CORVIX invert - -");
   EXPECT_NE(r.code, 0);
   EXPECT_NE(r.err.find("missing.ppm"), std::string::npos) << r.err;
 }
