@@ -16,7 +16,7 @@ build: deps
 
 # The release build's tests.
 check: build
-	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
+	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS) --timeout 300
 
 # Every test again under AddressSanitizer and UndefinedBehaviorSanitizer.
 test-asan: deps
@@ -24,7 +24,7 @@ test-asan: deps
 	  -DCORVIX_WERROR=ON -DCORVIX_BUILD_BENCH=OFF
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(JOBS)
+	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(JOBS) --timeout 300
 
 # A short bounded libFuzzer run of the PPM reader (clang with its fuzzer runtime).
 FUZZ_BUILD ?= build-fuzz

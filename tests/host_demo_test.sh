@@ -4,10 +4,10 @@
 set -euo pipefail
 build=$1 src=$2
 dir=$(mktemp -d /tmp/corvix-host-demo-XXXXXX)
-trap 'rm -rf "$dir"' EXIT
 export CORVIX_RUNTIME_DIR=$dir
-"$build/corvixd" --port demo &
+"$build/corvixd" --port demo >/dev/null 2>&1 &
 server=$!
+trap 'kill $server 2>/dev/null || true; rm -rf "$dir"' EXIT
 for _ in $(seq 200); do [ -S "$dir/demo" ] && break; sleep 0.01; done
 frame="$src/examples/media/astronaut_512x512.yuv411p"
 "$build/examples/host_demo" demo "$frame" 512 512 "$dir/host.ppm" --quit | grep -q "word 0 = 123"
