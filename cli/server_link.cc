@@ -16,28 +16,23 @@ std::string port_description(const std::string &port) {
 
 }  // namespace
 
-Server::Server(const std::string &port) : port_(port) {
-  host_ = port.empty() ? corvix_host_embedded() : corvix_host_open(port.c_str());
-  if (host_ == nullptr) {
+Server::Server(const std::string &port)
+    : host_(port.empty() ? Host::embedded() : Host::open(port.c_str())), port_(port) {
+  if (!host_) {
     throw Failure(port.empty() ? std::string("cannot start the embedded server")
                                : "no server answers on port '" + port +
                                      "' (start one with: corvixd --port " + port + ")");
   }
-  args_ = corvix_host_alloc(host_, kArgumentBytes, MEMF_CLEAR);
-  if (args_ == 0) {
-    corvix_host_close(host_);
-    throw Failure(port_description(port) + " refused shared memory");
-  }
+  args_ = host_.alloc(kArgumentBytes, MEMF_CLEAR);
+  if (args_ == 0) throw Failure(port_description(port) + " refused shared memory");
 }
 
-Server::~Server() {
-  // Closing the connection hands every block of ours back to the server.
-  corvix_host_close(host_);
-}
+// Closing the connection hands every block of ours back to the server.
+Server::~Server() = default;
 
 uint32_t Server::block(uint64_t size) {
   const uint32_t a =
-      size <= UINT32_MAX ? corvix_host_alloc(host_, static_cast<uint32_t>(size), MEMF_ANY) : 0;
+      size <= UINT32_MAX ? host_.alloc(static_cast<uint32_t>(size), MEMF_ANY) : 0;
   if (a == 0)
     throw Failure(port_description(port_) + " refused " + std::to_string(size) +
                   " bytes of shared memory");
@@ -53,23 +48,17 @@ uint32_t Server::share(const void *data, uint64_t size) {
 uint32_t Server::share(const Bitmap &b) {
   const uint64_t size = static_cast<uint64_t>(b.width) * static_cast<uint64_t>(b.height) *
                         static_cast<uint64_t>(b.bytes_per_pixel);
-  const uint32_t pixels = share(b.pixels, size);
-  const uint32_t record = block(16);
-  uint8_t *r = at(record);
-  corvix_put_be32(r, pixels);
-  corvix_put_be32(r + 4, static_cast<uint32_t>(b.width));
-  corvix_put_be32(r + 8, static_cast<uint32_t>(b.height));
-  corvix_put_be32(r + 12, static_cast<uint32_t>(b.bytes_per_pixel));
+  const uint32_t record = host_.bitmap(share(b.pixels, size), b.width, b.height,
+                                      b.bytes_per_pixel);
+  if (record == 0) throw Failure(port_description(port_) + " refused shared memory");
   return record;
 }
 
 void Server::release(uint32_t address) {
-  if (address != 0) corvix_host_free(host_, address);
+  if (address != 0) host_.free(address);
 }
 
-uint8_t *Server::at(uint32_t address) {
-  return static_cast<uint8_t *>(corvix_host_pointer(host_, address));
-}
+uint8_t *Server::at(uint32_t address) { return host_.at(address); }
 
 uint32_t Server::command(int32_t code, const std::vector<uint32_t> &words) {
   uint8_t *a = at(args_);
@@ -77,7 +66,7 @@ uint32_t Server::command(int32_t code, const std::vector<uint32_t> &words) {
   if (words.size() > 9) throw Failure("a command takes at most nine argument words");
   int n = 1;
   for (uint32_t w : words) corvix_put_be32(a + 4 * n++, w);
-  const int32_t status = corvix_host_send(host_, code, args_);
+  const int32_t status = host_.send(code, args_);
   if (status == -EFAULT)
     throw Failure(port_description(port_) + " refused command " + std::to_string(code) +
                   ": it names memory outside this host's blocks");
@@ -88,7 +77,7 @@ uint32_t Server::command(int32_t code, const std::vector<uint32_t> &words) {
 }
 
 void Server::fetch(uint32_t record, Bitmap &into) {
-  const uint32_t pixels = corvix_get_be32(at(record));
+  const uint32_t pixels = host_.pixels_of(record);
   const size_t size = static_cast<size_t>(into.width) * static_cast<size_t>(into.height) *
                       static_cast<size_t>(into.bytes_per_pixel);
   if (size > 0) std::memcpy(into.pixels, at(pixels), size);
@@ -98,15 +87,12 @@ BitmapPtr Server::take_bitmap(uint32_t record, int32_t code) {
   if (record == 0)
     throw Failure(port_description(port_) + " made no image for command " + std::to_string(code) +
                   " (out of memory)");
-  const uint8_t *r = at(record);
-  const uint32_t pixels = corvix_get_be32(r);
-  const auto width = static_cast<int32_t>(corvix_get_be32(r + 4));
-  const auto height = static_cast<int32_t>(corvix_get_be32(r + 8));
-  const auto bpp = static_cast<int32_t>(corvix_get_be32(r + 12));
+  const Bitmap made = host_.read_bitmap(record);
+  const int32_t width = made.width, height = made.height, bpp = made.bytes_per_pixel;
   const uint64_t size = static_cast<uint64_t>(width < 0 ? 0 : width) *
                         static_cast<uint64_t>(height < 0 ? 0 : height) *
                         static_cast<uint64_t>(bpp < 0 ? 0 : bpp);
-  const uint8_t *src = at(pixels);
+  const uint8_t *src = made.pixels;
   if (width < 0 || height < 0 || (bpp != 1 && bpp != 3) || (size > 0 && src == nullptr) ||
       size > INT32_MAX) {
     throw Failure(port_description(port_) + " returned a malformed image for command " +
@@ -114,8 +100,7 @@ BitmapPtr Server::take_bitmap(uint32_t record, int32_t code) {
   }
   BitmapPtr out = new_bitmap(width, height, bpp);
   if (size > 0) std::memcpy(out->pixels, src, size);
-  release(pixels);
-  release(record);
+  host_.free_bitmap(record);
   return out;
 }
 

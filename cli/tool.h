@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "corvix/corvix.h"
+#include "corvix/host.hpp"
 
 namespace corvix::cli {
 
@@ -185,7 +186,7 @@ class Server {
   const std::string &port() const { return port_; }
 
  private:
-  corvix_host *host_ = nullptr;
+  corvix::Host host_;
   std::string port_;
   uint32_t args_ = 0;
 };
