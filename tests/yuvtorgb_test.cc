@@ -11,22 +11,10 @@
 namespace corvix {
 namespace {
 
-TEST(YuvTables, TruncateTowardZeroAtTheEnds) {
+// The integer form of every table entry equals the truncated double product.
+TEST(YuvTables, TruncateTowardZero) {
   YuvTables t;
   build_yuv_tables(t);
-  EXPECT_EQ(t.luma[0], -18);
-  EXPECT_EQ(t.luma[16], 0);
-  EXPECT_EQ(t.luma[235], 254);
-  EXPECT_EQ(t.luma[255], 278);
-  EXPECT_EQ(t.cr_red[0], -204);
-  EXPECT_EQ(t.cr_red[255], 202);
-  EXPECT_EQ(t.cr_green[0], -104);
-  EXPECT_EQ(t.cr_green[255], 103);
-  EXPECT_EQ(t.cb_blue[0], -258);
-  EXPECT_EQ(t.cb_blue[255], 256);
-  EXPECT_EQ(t.cb_green[0], -50);
-  EXPECT_EQ(t.cb_green[255], 49);
-  // The integer form gives the same tables.
   for (int i = 0; i < 256; ++i) {
     EXPECT_EQ(t.luma[i], (i - 16) * 1164 / 1000);
     EXPECT_EQ(t.cr_red[i], (i - 128) * 1596 / 1000);
