@@ -187,6 +187,12 @@ uint64_t host_quota() {
   return s.quota;
 }
 
+bool trim_pending() {
+  State &s = state();
+  std::lock_guard<std::mutex> g(s.lock);
+  return s.freed_since_trim > 0;
+}
+
 void trim_segment() {
   State &s = state();
   std::lock_guard<std::mutex> g(s.lock);

@@ -53,6 +53,8 @@ void set_host_quota(uint64_t bytes);
 uint64_t host_quota();
 // Gives the pages of free ranges back to the system.
 void trim_segment();
+// True when blocks were freed since the last trim (a server trims when it falls idle).
+bool trim_pending();
 
 }  // namespace corvix
 

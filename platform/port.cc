@@ -285,11 +285,13 @@ uint32_t PPCWaitPort(PPCPort *port) {
   // One request per ready connection per turn, so a flooding host cannot starve the others.
   while (port->queue.empty()) {
     epoll_event events[32];
-    const int n = epoll_wait(port->epoll_fd, events, 32, -1);
+    // Freed pages go back to the system once the port has been idle for a moment.
+    const int n = epoll_wait(port->epoll_fd, events, 32, corvix::trim_pending() ? 2000 : -1);
     if (n < 0) {
       if (errno == EINTR) continue;
       return 0;
     }
+    if (n == 0) corvix::trim_segment();
     for (int i = 0; i < n; ++i) {
       const int fd = events[i].data.fd;
       if (fd == port->listen_fd) {
