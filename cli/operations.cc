@@ -20,6 +20,17 @@ const OptionDef kBackground{.name = "background",
                             .help = "colour of the uncovered area (a one-byte image uses R)",
                             .fallback = "0,0,0"};
 
+// The drawing operations' shared options.
+OptionDef point(const char *name, const char *help) {
+  return {.name = name, .kind = Kind::kPoint, .value = "X,Y", .help = help, .required = true};
+}
+
+const OptionDef kDrawColour{.name = "colour",
+                            .kind = Kind::kColour,
+                            .value = "R,G,B",
+                            .help = "its colour (a one-byte image takes R)",
+                            .fallback = "255,255,255"};
+
 OptionDef channel_range(const char *name, const char *help) {
   return {
       .name = name, .kind = Kind::kRange, .value = "LOW,HIGH", .help = help, .fallback = "0,255"};
@@ -361,42 +372,16 @@ std::vector<Operation> make_table() {
        .files = "INPUT OUTPUT",
        .inputs = 1,
        .output = true,
-       .options = {{.name = "from",
-                    .kind = Kind::kPoint,
-                    .value = "X,Y",
-                    .help = "first end (drawn)",
-                    .required = true},
-                   {.name = "to",
-                    .kind = Kind::kPoint,
-                    .value = "X,Y",
-                    .help = "last end (drawn)",
-                    .required = true},
-                   {.name = "colour",
-                    .kind = Kind::kColour,
-                    .value = "R,G,B",
-                    .help = "its colour (a one-byte image takes R)",
-                    .fallback = "255,255,255"}},
+       .options = {point("from", "first end (drawn)"), point("to", "last end (drawn)"),
+                   kDrawColour},
        .run = run_line},
       {.name = "box",
        .summary = "fill a box, or draw it as a grid of dots (library)",
        .files = "INPUT OUTPUT",
        .inputs = 1,
        .output = true,
-       .options = {{.name = "from",
-                    .kind = Kind::kPoint,
-                    .value = "X,Y",
-                    .help = "one corner (included)",
-                    .required = true},
-                   {.name = "to",
-                    .kind = Kind::kPoint,
-                    .value = "X,Y",
-                    .help = "the opposite corner (included)",
-                    .required = true},
-                   {.name = "colour",
-                    .kind = Kind::kColour,
-                    .value = "R,G,B",
-                    .help = "its colour (a one-byte image takes R)",
-                    .fallback = "255,255,255"},
+       .options = {point("from", "one corner (included)"),
+                   point("to", "the opposite corner (included)"), kDrawColour,
                    {.name = "step",
                     .kind = Kind::kInteger,
                     .value = "N",

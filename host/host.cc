@@ -33,25 +33,8 @@ namespace {
 // Receives the hello and maps the segment it carries.
 bool take_hello(corvix_host *h) {
   protocol::Reply hello{};
-  iovec iov{&hello, sizeof hello};
-  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-  msghdr mh{};
-  mh.msg_iov = &iov;
-  mh.msg_iovlen = 1;
-  mh.msg_control = control;
-  mh.msg_controllen = sizeof control;
-  const ssize_t n = recvmsg(h->fd, &mh, MSG_CMSG_CLOEXEC);
-  cmsghdr *cm = CMSG_FIRSTHDR(&mh);
-  if (n != static_cast<ssize_t>(sizeof hello) || cm == nullptr ||
-      cm->cmsg_type != SCM_RIGHTS) {
-    return false;
-  }
-  int seg = -1;
-  std::memcpy(&seg, CMSG_DATA(cm), sizeof seg);
-  if (hello.kind != protocol::kHello || hello.value != protocol::kMagic) {
-    close(seg);
-    return false;
-  }
+  const int seg = protocol::receive_hello(h->fd, &hello);
+  if (seg < 0) return false;
   void *p = mmap(nullptr, kSegmentSize, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_NORESERVE,
                  seg, 0);
   close(seg);

@@ -159,24 +159,11 @@ void accept_hosts(PPCPort *port) {
     conn->fd = fd;
     conn->owner = g_next_owner.fetch_add(1);
     // The hello carries the segment's descriptor.
-    protocol::Reply hello{protocol::kHello, 0, protocol::kMagic, conn->owner};
-    iovec iov{&hello, sizeof hello};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-    msghdr mh{};
-    mh.msg_iov = &iov;
-    mh.msg_iovlen = 1;
-    mh.msg_control = control;
-    mh.msg_controllen = sizeof control;
-    cmsghdr *cm = CMSG_FIRSTHDR(&mh);
-    cm->cmsg_level = SOL_SOCKET;
-    cm->cmsg_type = SCM_RIGHTS;
-    cm->cmsg_len = CMSG_LEN(sizeof(int));
-    const int seg = segment().fd;
-    std::memcpy(CMSG_DATA(cm), &seg, sizeof seg);
+    const protocol::Reply hello{protocol::kHello, 0, protocol::kMagic, conn->owner};
     epoll_event ev{};
     ev.events = EPOLLIN | EPOLLRDHUP;
     ev.data.fd = fd;
-    if (sendmsg(fd, &mh, MSG_NOSIGNAL | MSG_DONTWAIT) != static_cast<ssize_t>(sizeof hello) ||
+    if (!protocol::send_hello(fd, hello, segment().fd) ||
         epoll_ctl(port->epoll_fd, EPOLL_CTL_ADD, fd, &ev) != 0) {
       close(fd);
       continue;

@@ -35,6 +35,12 @@ struct Reply {
 
 static_assert(sizeof(Request) == 16 && sizeof(Reply) == 16);
 
+// Sends the hello with the segment's descriptor attached (never blocks).
+bool send_hello(int socket_fd, Reply hello, int segment_fd);
+// Receives a hello: the descriptor it carried (close-on-exec), or -1 when the record is not a
+// hello of this protocol or carries none.
+int receive_hello(int socket_fd, Reply *hello);
+
 // The runtime directory holding the ports' sockets: $CORVIX_RUNTIME_DIR, else
 // $XDG_RUNTIME_DIR/corvix, else /tmp/corvix-<uid>. Made with mode 0700 when missing; refused
 // (empty result, *error set) when it is not a directory of ours closed to group and others.
