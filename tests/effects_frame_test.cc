@@ -1,7 +1,6 @@
 // Frame effects: nearest scaling, level correction, fades, line doubling, and the records
 // and sizes no effect can use.
 #include <algorithm>
-#include <cstring>
 #include <numeric>
 #include <tuple>
 #include <vector>
@@ -17,19 +16,13 @@ using Bytes = std::vector<uint8_t>;
 
 class FrameEffects : public test::LeakCheck {};
 
-// The first w x h three-byte pixels of a photograph's buffer.
-Bytes photo(const char *name, int32_t w, int32_t h) {
-  const test::Image im = test::load_image(name);
-  return {im.rgb.begin(), im.rgb.begin() + 3 * ptrdiff_t{w} * h};
-}
-
 // A photograph's buffer read as one byte a pixel: the same size copies rows, enlarging
 // repeats them, odd sizes and 1 x 1 sample pixel (W x / W', H y / H'), positions truncated.
 // Each allocation (record, pixels, column table) failing in turn gives NULL, no leak.
 TEST_F(FrameEffects, ScaleSamplesTheTruncatedPositionAndReleasesOnFailure) {
-  const test::Image im = test::load_image("coffee.ppm");
-  Bitmap *src = test::image_bitmap(im);
+  test::Image im = test::load_image("coffee.ppm");
   const int32_t w = im.width, h = im.height;
+  const Bitmap src{im.rgb.data(), w, h, 3};
   // clang-format off
   for (const auto &[nw, nh] : {std::pair{w, h}, {w / 2, h / 2}, {2 * w, 2 * h}, {1, 1}, {7, 1},
                                {333, 211}, {3 * w - 1, h - 1}}) {
@@ -38,7 +31,7 @@ TEST_F(FrameEffects, ScaleSamplesTheTruncatedPositionAndReleasesOnFailure) {
     for (int32_t y = 0; y < nh; ++y)
       for (int32_t x = 0; x < nw; ++x) model.push_back(im.rgb[(h * y / nh) * w + (w * x / nw)]);
     EXPECT_EQ(test::sweep_allocation_failures([&](int failing) {
-                Bitmap *r = cvx_scale_ll(src, nw, nh);
+                Bitmap *r = cvx_scale_ll(&src, nw, nh);
                 ASSERT_EQ(r == nullptr, failing != 0);
                 if (r == nullptr) return;
                 EXPECT_EQ(std::tie(r->width, r->height, r->bytes_per_pixel), std::tuple(nw, nh, 1));
@@ -47,7 +40,6 @@ TEST_F(FrameEffects, ScaleSamplesTheTruncatedPositionAndReleasesOnFailure) {
               }),
               3);
   }
-  gx_freebitmap(src);
 }
 
 TEST(LevelTable, PrecisionTruncationAndHugeSettings) {
@@ -76,7 +68,8 @@ TEST(LevelTable, PrecisionTruncationAndHugeSettings) {
 // even row over the odd row below it; the record's last row, even, has no partner.
 TEST_F(FrameEffects, InPlaceRoutinesOnPhotographsChangeTheRecordsBytesOnly) {
   const int32_t w = 301, h = 97;
-  const auto pa = photo("astronaut.ppm", w, h + 1), pb = photo("coffee.ppm", w, h);
+  const Bytes a = test::load_image("astronaut.ppm").rgb, b = test::load_image("coffee.ppm").rgb;
+  const Bytes pa(a.begin(), a.begin() + 3 * w * (h + 1)), pb(b.begin(), b.begin() + 3 * w * h);
   auto check = [&](auto run, auto rule) {
     Bytes px = pa;
     Bitmap f{px.data(), w, h, 3};
@@ -138,57 +131,52 @@ TEST(Fades, EveryKernelOverTheWholeInputSpace) {
 
 // Records and sizes no effect can use: nothing is written or allocated, results are NULL.
 TEST_F(FrameEffects, UnusableRecordsAndSizesAreRefused) {
-  Bytes px(24);
-  std::iota(px.begin(), px.end(), 1);
-  Bytes buf = px;
-  Bitmap rec{}, *f = &rec;
+  Bytes buf(24);
+  std::iota(buf.begin(), buf.end(), 1);
+  const Bytes px = buf;
+  const uint8_t *p = px.data();
+  uint8_t *q = buf.data();
   const uint64_t calls = corvix_alloc_calls();
   auto refused = [&](Bitmap *r, bool one_byte_a_pixel) {
     cvx_deinterlace_ll(r);
     fxx_mirror_ll(r, 1, 1);
     fxx_minmax_ll(r, 10, 20, 10, 20, 10, 20, 0, 255);
     fxx_min_max_ll(r);
-    EXPECT_EQ(fxx_rotangle_ll(r, 0), nullptr);
-    EXPECT_EQ(fxx_findminmax_ll(r, 1), nullptr);
+    EXPECT_TRUE(fxx_rotangle_ll(r, 0) == nullptr && fxx_findminmax_ll(r, 1) == nullptr);
     if (one_byte_a_pixel) return;  // the routines below may use such a record
     cvx_correct_ll(r, 150, 10, 1);
     cvx_specialfade_ll(r, 200);
-    cvx_specialfadeover_ll(r, px.data(), 255);
-    cvx_flickerover_ll(r, px.data(), 255);
+    cvx_specialfadeover_ll(r, p, 255);
+    cvx_flickerover_ll(r, p, 255);
     fxx_invert_ll(r);
     EXPECT_EQ(cvx_scale_ll(r, 2, 2), nullptr);
   };
   refused(nullptr, false);
-  // The last record holds one byte a pixel: three-byte rows of 12 bytes would pass its 4.
-  // clang-format off
-  for (const auto &[w, h, bpp] : {std::tuple{-2, 2, 3}, {2, -2, 3}, {2, 2, -3},
-                                  {1 << 16, 1 << 16, 3}, {46341, 46341, 3}, {4, 3, 1}}) {
-    // clang-format on
-    rec = Bitmap{buf.data(), w, h, bpp};
-    refused(f, bpp == 1);
-  }
-  for (const auto &[w, h] : {std::pair{-1, 2}, {2, -1}, {1, 800000000}})
-    EXPECT_EQ(cvx_scale_ll(f, w, h), nullptr);
-  rec = Bitmap{buf.data(), 2, 2, 3};
-  cvx_specialfadeover_ll(f, nullptr, 255);
-  for (int32_t turn : {-1, 3}) EXPECT_EQ(fxx_rotangle_ll(f, turn), nullptr);
-  rec.height = 0;  // nothing to sample
-  EXPECT_EQ(cvx_scale_ll(f, 2, 2), nullptr);
-  for (const auto &[w, h, bpp] : {std::tuple{-1, 2, 3}, {2, 2, -3}, {65536, 65536, 1}})
-    cvx_fadeover_ll(px.data(), px.data(), buf.data(), 128, w, h, bpp);
-  cvx_fadeover_ll(nullptr, px.data(), buf.data(), 128, 2, 2, 2);
-  cvx_fadeover_ll(px.data(), nullptr, buf.data(), 128, 2, 2, 2);
-  cvx_fadeover_ll(px.data(), px.data(), nullptr, 128, 2, 2, 2);
-  EXPECT_EQ(buf, px);
-  EXPECT_EQ(corvix_alloc_calls(), calls);
-  // Scaling refuses where the last source position, 70000 x (W - 1), passes 32 bits.
+  // Scaling: negative sizes, an empty source, a last source position (H y or W x) past 32
+  // bits; 70000 (W - 1) passes it first at the W one above `fits`.
   const int32_t fits = INT32_MAX / 70000 + 1;
   Bytes wide(70000);
-  rec = Bitmap{wide.data(), 70000, 1, 1};
-  Bitmap *ok = cvx_scale_ll(f, fits, 1);
+  Bitmap row{wide.data(), 70000, 1, 1}, two{q, 2, 2, 3};
+  // clang-format off
+  // The last record holds one byte a pixel: three-byte rows of 12 bytes would pass its 4.
+  for (Bitmap r : {Bitmap{q, -2, 2, 3}, {q, 2, -2, 3}, {q, 2, 2, -3}, {nullptr, 2, 2, 3},
+                   {q, 1 << 16, 1 << 16, 3}, {q, 46341, 46341, 3}, {q, 4, 3, 1}})
+    refused(&r, r.bytes_per_pixel == 1);
+  for (auto [r, w, h] : {std::tuple{Bitmap{q, 4, 3, 1}, -1, 2}, {{q, 4, 3, 1}, 2, -1},
+                         {{q, 2, 0, 3}, 2, 2}, {{q, 4, 3, 1}, 1, 800000000}, {row, fits + 1, 1}})
+    EXPECT_EQ(cvx_scale_ll(&r, w, h), nullptr) << w << "x" << h;
+  cvx_specialfadeover_ll(&two, nullptr, 255);
+  for (int32_t turn : {-1, 3}) EXPECT_EQ(fxx_rotangle_ll(&two, turn), nullptr);
+  for (auto [a, b, o, w, h, bpp] : {std::tuple{p, p, q, -1, 2, 3}, {p, p, q, 2, 2, -3},
+                                    {p, p, q, 65536, 65536, 1}, {nullptr, p, q, 2, 2, 2},
+                                    {p, nullptr, q, 2, 2, 2}, {p, p, nullptr, 2, 2, 2}})
+    // clang-format on
+    cvx_fadeover_ll(a, b, o, 128, w, h, bpp);
+  EXPECT_EQ(buf, px);
+  EXPECT_EQ(corvix_alloc_calls(), calls);
+  Bitmap *ok = cvx_scale_ll(&row, fits, 1);
   EXPECT_NE(ok, nullptr);
   gx_freebitmap(ok);
-  EXPECT_EQ(cvx_scale_ll(f, fits + 1, 1), nullptr);
 }
 
 }  // namespace
