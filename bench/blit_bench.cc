@@ -39,14 +39,7 @@ BENCHMARK(BM_BlitPalIntoHd)
 
 // The bandwidth limit: the block's bytes in one copy.
 void BM_MemcpyPalBlock(benchmark::State &state) {
-  const auto bpp = static_cast<int32_t>(state.range(0));
-  const std::vector<uint8_t> block = photo_frame(kPal, bpp);
-  std::vector<uint8_t> out(block.size());
-  for (auto _ : state) {
-    std::memcpy(out.data(), block.data(), block.size());
-    benchmark::DoNotOptimize(out.data());
-  }
-  set_pixels(state, kPal);
+  memcpy_frame(state, kPal, static_cast<int32_t>(state.range(0)));
 }
 BENCHMARK(BM_MemcpyPalBlock)->ArgName("bpp")->Arg(3)->Arg(1);
 

@@ -14,12 +14,6 @@
 namespace corvix::bench {
 namespace {
 
-Size source(const benchmark::State &state) {
-  return {static_cast<int32_t>(state.range(0)), static_cast<int32_t>(state.range(1))};
-}
-Size target(const benchmark::State &state) {
-  return {static_cast<int32_t>(state.range(2)), static_cast<int32_t>(state.range(3))};
-}
 
 // Both ways between the two frame sizes, and each size onto itself.
 void scale_sizes(benchmark::internal::Benchmark *b) {
@@ -30,7 +24,7 @@ void scale_sizes(benchmark::internal::Benchmark *b) {
 }
 
 void BM_YuvScale(benchmark::State &state) {
-  const Size s = source(state), d = target(state);
+  const Size s = size_arg(state), d = size_arg(state, 2);
   const auto f = static_cast<int32_t>(state.range(4));
   const std::vector<uint8_t> y = photo_frame(s, 1);
   std::vector<uint8_t> cr(y.size() / f + 1), cb(cr.size());
@@ -54,7 +48,7 @@ BENCHMARK(BM_YuvScale)
 
 template <int P>
 void BM_Scale(benchmark::State &state) {
-  const Size s = source(state), d = target(state);
+  const Size s = size_arg(state), d = size_arg(state, 2);
   const std::vector<uint8_t> src = photo_frame(s, P);
   std::vector<uint8_t> dst(static_cast<size_t>(P) * d.width * d.height);
   for (auto _ : state) {
@@ -67,7 +61,7 @@ BENCHMARK(BM_Scale<3>)->Apply(scale_sizes);
 BENCHMARK(BM_Scale<1>)->Apply(scale_sizes);
 
 void BM_ScaleCopyBitmap(benchmark::State &state) {
-  const Size s = source(state), d = target(state);
+  const Size s = size_arg(state), d = size_arg(state, 2);
   Bitmap *src = photo_bitmap(s, 3);
   for (auto _ : state) {
     Bitmap *b = gx_scalecopybitmap(src, d.width, d.height);
@@ -84,7 +78,7 @@ BENCHMARK(BM_ScaleCopyBitmap)->Apply(scale_sizes);
 template <int P>
 void BM_CvResizeNearest(benchmark::State &state) {
   cv::setNumThreads(1);
-  const Size s = source(state), d = target(state);
+  const Size s = size_arg(state), d = size_arg(state, 2);
   std::vector<uint8_t> px = photo_frame(s, P);
   const cv::Mat src(s.height, s.width, P == 3 ? CV_8UC3 : CV_8UC1, px.data());
   cv::Mat dst(d.height, d.width, src.type());
@@ -100,7 +94,7 @@ BENCHMARK(BM_CvResizeNearest<1>)->Apply(scale_sizes);
 // Into a new image every time, as gx_scalecopybitmap makes one.
 void BM_CvResizeNearestNew(benchmark::State &state) {
   cv::setNumThreads(1);
-  const Size s = source(state), d = target(state);
+  const Size s = size_arg(state), d = size_arg(state, 2);
   std::vector<uint8_t> px = photo_frame(s, 3);
   const cv::Mat src(s.height, s.width, CV_8UC3, px.data());
   for (auto _ : state) {
@@ -118,7 +112,7 @@ void frame_sizes(benchmark::internal::Benchmark *b) { b->Args({720, 576})->Args(
 // Third argument: pen table or none; fourth: 1 forces the plain kernel (what processors
 // without 64-byte byte permutes run).
 void BM_Remap24(benchmark::State &state) {
-  const Size s = source(state);
+  const Size s = size_arg(state);
   const std::vector<uint8_t> src = photo_frame(s, 3);
   std::vector<uint8_t> out(src.size() / 3), pens(216);
   for (size_t i = 0; i < pens.size(); ++i) pens[i] = static_cast<uint8_t>(255 - i);
@@ -146,7 +140,7 @@ std::vector<uint8_t> scrambled_table() {
 // The buffer is translated in place on every pass, so its values keep changing. Third
 // argument: 1 forces the plain kernel.
 void BM_Remap8(benchmark::State &state) {
-  const Size s = source(state);
+  const Size s = size_arg(state);
   std::vector<uint8_t> buf = photo_frame(s, 1);
   const std::vector<uint8_t> table = scrambled_table();
   const auto remap = state.range(2) ? remap8_plain : gx_remap8;
@@ -161,7 +155,7 @@ BENCHMARK(BM_Remap8)->Args({720, 576, 0})->Args({1920, 1080, 0})->Args({720, 576
 #ifdef CORVIX_HAVE_OPENCV
 void BM_CvLut(benchmark::State &state) {
   cv::setNumThreads(1);
-  const Size s = source(state);
+  const Size s = size_arg(state);
   std::vector<uint8_t> px = photo_frame(s, 1);
   std::vector<uint8_t> t = scrambled_table();
   cv::Mat buf(s.height, s.width, CV_8UC1, px.data()), lut(1, 256, CV_8UC1, t.data());
@@ -176,13 +170,7 @@ BENCHMARK(BM_CvLut)->Apply(frame_sizes);
 
 // memcpy of a frame of `bpp` bytes a pixel: the bound any one-pass routine approaches.
 void BM_Memcpy(benchmark::State &state) {
-  const Size s = source(state);
-  std::vector<uint8_t> a = photo_frame(s, static_cast<int32_t>(state.range(2))), b(a.size());
-  for (auto _ : state) {
-    std::memcpy(b.data(), a.data(), a.size());
-    benchmark::DoNotOptimize(b.data());
-  }
-  set_pixels(state, s);
+  memcpy_frame(state, size_arg(state), static_cast<int32_t>(state.range(2)));
 }
 BENCHMARK(BM_Memcpy)
     ->Args({720, 576, 1})

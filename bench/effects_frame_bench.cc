@@ -15,15 +15,11 @@
 namespace corvix::bench {
 namespace {
 
-Size size_of(const benchmark::State &state, int first = 0) {
-  return {static_cast<int32_t>(state.range(first)), static_cast<int32_t>(state.range(first + 1))};
-}
 
-size_t bytes_of(Size s, int32_t bpp) { return static_cast<size_t>(s.width) * s.height * bpp; }
 
 // Source size, result size; the rate counts result pixels.
 void BM_Scale(benchmark::State &state) {
-  const Size from = size_of(state), to = size_of(state, 2);
+  const Size from = size_arg(state), to = size_arg(state, 2);
   Bitmap *src = photo_bitmap(from, 1);
   for (auto _ : state) {
     Bitmap *r = cvx_scale_ll(src, to.width, to.height);
@@ -43,7 +39,7 @@ BENCHMARK(BM_Scale)
 // OpenCV runs on one thread, as corvix does; its worker threads would escape the CPU clock.
 void BM_OpenCvResizeNearest(benchmark::State &state) {
   cv::setNumThreads(1);
-  const Size from = size_of(state), to = size_of(state, 2);
+  const Size from = size_arg(state), to = size_arg(state, 2);
   std::vector<uint8_t> px = photo_frame(from, 1);
   const cv::Mat src(from.height, from.width, CV_8UC1, px.data());
   cv::Mat dst(to.height, to.width, CV_8UC1);
@@ -61,7 +57,7 @@ BENCHMARK(BM_OpenCvResizeNearest)
 #endif
 
 void BM_Correct(benchmark::State &state) {
-  const Size s = size_of(state);
+  const Size s = size_arg(state);
   Bitmap *b = photo_bitmap(s, 3);
   for (auto _ : state) {
     cvx_correct_ll(b, 130, 10, 0);
@@ -74,7 +70,7 @@ BENCHMARK(BM_Correct)->Args({720, 576})->Args({1920, 1080});
 
 // The plain lookup loop alone, as a CPU without the permute instructions runs it.
 void BM_CorrectPlainLoop(benchmark::State &state) {
-  const Size s = size_of(state);
+  const Size s = size_arg(state);
   std::vector<uint8_t> px = photo_frame(s, 3);
   uint8_t table[256];
   build_level_table(table, 130, 10, 0);
@@ -89,7 +85,7 @@ BENCHMARK(BM_CorrectPlainLoop)->Args({720, 576})->Args({1920, 1080});
 #ifdef CORVIX_HAVE_OPENCV
 void BM_OpenCvLut(benchmark::State &state) {
   cv::setNumThreads(1);
-  const Size s = size_of(state);
+  const Size s = size_arg(state);
   std::vector<uint8_t> px = photo_frame(s, 3);
   cv::Mat frame(s.height, s.width, CV_8UC3, px.data());
   cv::Mat lut(1, 256, CV_8UC1);
@@ -105,7 +101,7 @@ BENCHMARK(BM_OpenCvLut)->Args({720, 576})->Args({1920, 1080});
 
 // Third argument 0: separate output; 1: written over A.
 void BM_FadeOver(benchmark::State &state) {
-  const Size s = size_of(state);
+  const Size s = size_arg(state);
   std::vector<uint8_t> a = photo_frame(s, 3), b(a.rbegin(), a.rend()), out(a.size());
   uint8_t *dst = state.range(2) != 0 ? a.data() : out.data();
   for (auto _ : state) {
@@ -119,7 +115,7 @@ BENCHMARK(BM_FadeOver)->Args({720, 576, 0})->Args({720, 576, 1})->Args({1920, 10
 // The fade's loop as each instruction-set level builds it (third argument: 0 baseline,
 // 1 AVX2, 2 AVX-512), separate output; only the levels this CPU runs are meaningful.
 void BM_FadeOverKernel(benchmark::State &state) {
-  const Size s = size_of(state);
+  const Size s = size_arg(state);
   const auto isa = static_cast<Isa>(state.range(2));
   if (isa > best_isa()) return state.SkipWithError("not on this CPU");
   std::vector<uint8_t> a = photo_frame(s, 3), b(a.rbegin(), a.rend()), out(a.size());
@@ -132,7 +128,7 @@ void BM_FadeOverKernel(benchmark::State &state) {
 BENCHMARK(BM_FadeOverKernel)->ArgsProduct({{720}, {576}, {0, 1, 2}});
 
 void BM_SpecialFade(benchmark::State &state) {
-  const Size s = size_of(state);
+  const Size s = size_arg(state);
   Bitmap *b = photo_bitmap(s, 3);
   for (auto _ : state) {
     cvx_specialfade_ll(b, 60);
@@ -144,7 +140,7 @@ void BM_SpecialFade(benchmark::State &state) {
 BENCHMARK(BM_SpecialFade)->Args({720, 576})->Args({1920, 1080});
 
 void BM_SpecialFadeOver(benchmark::State &state) {
-  const Size s = size_of(state);
+  const Size s = size_arg(state);
   Bitmap *a = photo_bitmap(s, 3);
   std::vector<uint8_t> b = photo_frame(s, 3);
   std::reverse(b.begin(), b.end());
@@ -158,7 +154,7 @@ void BM_SpecialFadeOver(benchmark::State &state) {
 BENCHMARK(BM_SpecialFadeOver)->Args({720, 576})->Args({1920, 1080});
 
 void BM_SpecialFadeOverKernel(benchmark::State &state) {
-  const Size s = size_of(state);
+  const Size s = size_arg(state);
   const auto isa = static_cast<Isa>(state.range(2));
   if (isa > best_isa()) return state.SkipWithError("not on this CPU");
   std::vector<uint8_t> a = photo_frame(s, 3), b(a.rbegin(), a.rend());
@@ -171,7 +167,7 @@ void BM_SpecialFadeOverKernel(benchmark::State &state) {
 BENCHMARK(BM_SpecialFadeOverKernel)->ArgsProduct({{720}, {576}, {0, 1, 2}});
 
 void BM_Deinterlace(benchmark::State &state) {
-  const Size s = size_of(state);
+  const Size s = size_arg(state);
   Bitmap *b = photo_bitmap(s, 3);
   for (auto _ : state) {
     cvx_deinterlace_ll(b);
@@ -184,13 +180,7 @@ BENCHMARK(BM_Deinterlace)->Args({720, 576})->Args({1920, 1080});
 
 // Third argument: bytes a pixel (1 for the scaling figures, 3 for the per-byte effects).
 void BM_MemcpyFrame(benchmark::State &state) {
-  const Size s = size_of(state);
-  std::vector<uint8_t> a(bytes_of(s, static_cast<int32_t>(state.range(2))), 1), b(a.size());
-  for (auto _ : state) {
-    std::memcpy(b.data(), a.data(), a.size());
-    benchmark::DoNotOptimize(b.data());
-  }
-  set_pixels(state, s);
+  memcpy_frame(state, size_arg(state), static_cast<int32_t>(state.range(2)));
 }
 BENCHMARK(BM_MemcpyFrame)
     ->Args({720, 576, 3})

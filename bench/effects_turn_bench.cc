@@ -12,9 +12,6 @@
 namespace corvix::bench {
 namespace {
 
-Size size_of(const benchmark::State &state) {
-  return {static_cast<int32_t>(state.range(0)), static_cast<int32_t>(state.range(1))};
-}
 
 // Both frame sizes, each with the extra argument values given.
 void sizes_with(benchmark::internal::Benchmark *b, std::initializer_list<int64_t> extra) {
@@ -24,7 +21,7 @@ void sizes_with(benchmark::internal::Benchmark *b, std::initializer_list<int64_t
 
 // Mirror in place: 1 upside down, 2 left to right, 3 both.
 void BM_Mirror(benchmark::State &state) {
-  const Size s = size_of(state);
+  const Size s = size_arg(state);
   Bitmap *frame = photo_bitmap(s, 3);
   const auto mode = state.range(2);
   for (auto _ : state) {
@@ -38,7 +35,7 @@ BENCHMARK(BM_Mirror)->Apply([](auto *b) { sizes_with(b, {1, 2, 3}); });
 
 // A turn including the new bitmap's allocation and release: 0 clockwise, 1 half, 2 counter.
 void BM_RotAngle(benchmark::State &state) {
-  const Size s = size_of(state);
+  const Size s = size_arg(state);
   Bitmap *frame = photo_bitmap(s, 3);
   const auto turn = static_cast<int32_t>(state.range(2));
   for (auto _ : state) {
@@ -53,7 +50,7 @@ BENCHMARK(BM_RotAngle)->Apply([](auto *b) { sizes_with(b, {0, 1, 2}); });
 
 // The quarter-turn paths alone into a reused buffer: 0 plain, 1 tiled, 2 best.
 void BM_QuarterTurnPath(benchmark::State &state) {
-  const Size s = size_of(state);
+  const Size s = size_arg(state);
   const std::vector<uint8_t> src = photo_frame(s, 3);
   std::vector<uint8_t> dst(src.size());
   const auto path = state.range(2);
@@ -71,7 +68,7 @@ void BM_QuarterTurnPath(benchmark::State &state) {
 BENCHMARK(BM_QuarterTurnPath)->Apply([](auto *b) { sizes_with(b, {0, 1, 2}); });
 
 void BM_Invert(benchmark::State &state) {
-  const Size s = size_of(state);
+  const Size s = size_arg(state);
   Bitmap *frame = photo_bitmap(s, 3);
   for (auto _ : state) {
     fxx_invert_ll(frame);
@@ -84,7 +81,7 @@ BENCHMARK(BM_Invert)->Args({kPal.width, kPal.height})->Args({kHd.width, kHd.heig
 
 // The command-16 stretch (tables built on every call).
 void BM_Stretch(benchmark::State &state) {
-  const Size s = size_of(state);
+  const Size s = size_arg(state);
   Bitmap *frame = photo_bitmap(s, 3);
   for (auto _ : state) {
     fxx_minmax_ll(frame, 10, 200, 20, 230, 5, 250, 0, 255);
@@ -97,7 +94,7 @@ BENCHMARK(BM_Stretch)->Args({kPal.width, kPal.height})->Args({kHd.width, kHd.hei
 
 // The table walk alone by the plain loop, for comparison with the stretch.
 void BM_StretchPlainWalk(benchmark::State &state) {
-  const Size s = size_of(state);
+  const Size s = size_arg(state);
   std::vector<uint8_t> frame = photo_frame(s, 3);
   uint8_t tables[3][256];
   for (int c = 0; c < 3; ++c)
@@ -112,7 +109,7 @@ BENCHMARK(BM_StretchPlainWalk)->Args({kPal.width, kPal.height})->Args({kHd.width
 
 // Command 18: three measurements, the stretch, the records.
 void BM_AutoLevel(benchmark::State &state) {
-  const Size s = size_of(state);
+  const Size s = size_arg(state);
   const std::vector<uint8_t> photo = photo_frame(s, 3);
   Bitmap *frame = photo_bitmap(s, 3);
   for (auto _ : state) {
@@ -129,14 +126,7 @@ void BM_AutoLevel(benchmark::State &state) {
 BENCHMARK(BM_AutoLevel)->Args({kPal.width, kPal.height})->Args({kHd.width, kHd.height});
 
 void BM_MemcpyFrame(benchmark::State &state) {
-  const Size s = size_of(state);
-  const std::vector<uint8_t> a = photo_frame(s, 3);
-  std::vector<uint8_t> b(a.size());
-  for (auto _ : state) {
-    std::memcpy(b.data(), a.data(), a.size());
-    benchmark::DoNotOptimize(b.data());
-  }
-  set_pixels(state, s);
+  memcpy_frame(state, size_arg(state), 3);
 }
 BENCHMARK(BM_MemcpyFrame)->Args({kPal.width, kPal.height})->Args({kHd.width, kHd.height});
 
@@ -144,7 +134,7 @@ BENCHMARK(BM_MemcpyFrame)->Args({kPal.width, kPal.height})->Args({kHd.width, kHd
 // cv::flip into a second frame: 0 upside down, 1 left to right, -1 both (arguments 1, 2, 3
 // as for BM_Mirror).
 void BM_OpenCvFlip(benchmark::State &state) {
-  const Size s = size_of(state);
+  const Size s = size_arg(state);
   std::vector<uint8_t> photo = photo_frame(s, 3);
   const cv::Mat src(s.height, s.width, CV_8UC3, photo.data());
   cv::Mat dst(s.height, s.width, CV_8UC3);
@@ -159,7 +149,7 @@ BENCHMARK(BM_OpenCvFlip)->Apply([](auto *b) { sizes_with(b, {1, 2, 3}); });
 
 // cv::rotate into a reused frame: 0 clockwise, 1 half, 2 counter-clockwise.
 void BM_OpenCvRotate(benchmark::State &state) {
-  const Size s = size_of(state);
+  const Size s = size_arg(state);
   std::vector<uint8_t> photo = photo_frame(s, 3);
   const cv::Mat src(s.height, s.width, CV_8UC3, photo.data());
   cv::Mat dst;

@@ -97,7 +97,7 @@ void BM_Command2ThroughServer(benchmark::State &state) {
     state.SkipWithError("corvixd did not start");
     return;
   }
-  const Size s{static_cast<int32_t>(state.range(0)), static_cast<int32_t>(state.range(1))};
+  const Size s = size_arg(state);
   const auto group = static_cast<uint32_t>(state.range(2));
   const auto n = static_cast<uint32_t>(s.width * s.height);
   const std::vector<uint8_t> luma = photo_frame(s, 1);

@@ -31,6 +31,20 @@ Bitmap *photo_bitmap(Size size, int32_t bpp) {
   return b;
 }
 
+Size size_arg(const benchmark::State &state, int first) {
+  return {static_cast<int32_t>(state.range(first)), static_cast<int32_t>(state.range(first + 1))};
+}
+
+void memcpy_frame(benchmark::State &state, Size size, int32_t bpp) {
+  const std::vector<uint8_t> a = photo_frame(size, bpp);
+  std::vector<uint8_t> b(a.size());
+  for (auto _ : state) {
+    std::memcpy(b.data(), a.data(), a.size());
+    benchmark::DoNotOptimize(b.data());
+  }
+  set_pixels(state, size);
+}
+
 void set_pixels(benchmark::State &state, Size size) {
   state.counters["Mpixel/s"] = benchmark::Counter(
       static_cast<double>(state.iterations()) * size.width * size.height / 1e6,

@@ -23,6 +23,11 @@ inline constexpr Size kHd{1920, 1080};
 std::vector<uint8_t> photo_frame(Size size, int32_t bpp);
 // The same frame as a Bitmap of PPCAllocVec blocks (free with gx_freebitmap).
 Bitmap *photo_bitmap(Size size, int32_t bpp);
+// The frame size in the benchmark's arguments `first` and `first` + 1.
+Size size_arg(const benchmark::State &state, int first = 0);
+// The bandwidth limit beside every one-pass routine: a memcpy of a frame of `bpp` bytes a
+// pixel, reported in pixels per second like the routines.
+void memcpy_frame(benchmark::State &state, Size size, int32_t bpp);
 // Reports pixels per second (shown as Mpixel/s by --benchmark_counters_tabular).
 void set_pixels(benchmark::State &state, Size size);
 

@@ -31,7 +31,7 @@ struct YuvFrame {
 enum class Path { kBest, kAvx2, kPlain };
 
 void run_yuv(benchmark::State &state, Path path) {
-  const Size s{static_cast<int32_t>(state.range(0)), static_cast<int32_t>(state.range(1))};
+  const Size s = size_arg(state);
   const auto group = static_cast<uint32_t>(state.range(2));
   if (path == Path::kAvx2 && best_isa() < Isa::kAvx2) {
     state.SkipWithError("no AVX2");
@@ -62,19 +62,13 @@ CORVIX_YUV_SIZES(BENCHMARK(BM_YuvToRgbAvx2));
 CORVIX_YUV_SIZES(BENCHMARK(BM_YuvToRgbPlain));
 
 void BM_MemcpyOutput(benchmark::State &state) {
-  const Size s{static_cast<int32_t>(state.range(0)), static_cast<int32_t>(state.range(1))};
-  std::vector<uint8_t> a(3 * static_cast<size_t>(s.width) * s.height, 1), b(a.size());
-  for (auto _ : state) {
-    std::memcpy(b.data(), a.data(), a.size());
-    benchmark::DoNotOptimize(b.data());
-  }
-  set_pixels(state, s);
+  memcpy_frame(state, size_arg(state), 3);
 }
 BENCHMARK(BM_MemcpyOutput)->Args({720, 576})->Args({1920, 1080});
 
 #ifdef CORVIX_HAVE_LIBYUV
 void BM_LibyuvI422ToRGB24(benchmark::State &state) {
-  const Size s{static_cast<int32_t>(state.range(0)), static_cast<int32_t>(state.range(1))};
+  const Size s = size_arg(state);
   YuvFrame f(s, 2);
   const int half = (s.width + 1) / 2;
   std::vector<uint8_t> u(static_cast<size_t>(half) * s.height, 128), v(u.size(), 128);
