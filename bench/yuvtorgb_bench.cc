@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "bench/support.h"
-#include "bitmap/cpu.h"
+#include "core/cpu.h"
 #include "colour/yuvtorgb_simd.h"
 
 #ifdef CORVIX_HAVE_LIBYUV

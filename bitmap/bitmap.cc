@@ -1,7 +1,7 @@
 // Making, releasing, cloning and copying bitmaps.
 #include <cstring>
 
-#include "bitmap/pixels.h"
+#include "core/pixels.h"
 #include "corvix/bitmap.h"
 
 namespace corvix {

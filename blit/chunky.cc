@@ -1,5 +1,5 @@
 // Chunky blits: pixel blocks copied or blended into a bitmap at a position, clipped to it.
-#include "bitmap/pixels.h"
+#include "core/pixels.h"
 #include "blit/kernels.h"
 #include "corvix/blit.h"
 

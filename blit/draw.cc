@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "bitmap/pixels.h"
+#include "core/pixels.h"
 #include "corvix/blit.h"
 
 namespace corvix {

@@ -2,7 +2,7 @@
 // threshold, or added as a tinted light map.
 #include <cstring>
 
-#include "bitmap/pixels.h"
+#include "core/pixels.h"
 #include "blit/kernels.h"
 #include "corvix/blit.h"
 

@@ -4,10 +4,10 @@
 
 #include <cstring>
 
-#include "bitmap/pixels.h"
+#include "core/pixels.h"
 #include "corvix/colour.h"
 
-#include "bitmap/simd.h"
+#include "core/simd.h"
 
 namespace corvix {
 namespace {

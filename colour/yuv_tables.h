@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "bitmap/pixels.h"
+#include "core/pixels.h"
 
 namespace corvix {
 

@@ -1,5 +1,5 @@
 // YUV to three-byte pixels: one chroma pair per group of N pixels, whole groups only.
-#include "bitmap/cpu.h"
+#include "core/cpu.h"
 #include "colour/yuv_tables.h"
 #include "colour/yuvtorgb_simd.h"
 #include "corvix/colour.h"

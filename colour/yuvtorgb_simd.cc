@@ -14,7 +14,7 @@
 #include <array>
 #include <cstring>
 
-#include "bitmap/simd.h"
+#include "core/simd.h"
 #include "colour/yuv_tables.h"
 
 namespace corvix {

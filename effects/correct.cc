@@ -4,7 +4,7 @@
 #include "corvix/effects.h"
 #include "effects/frame.h"
 
-#include "bitmap/simd.h"
+#include "core/simd.h"
 
 namespace corvix {
 

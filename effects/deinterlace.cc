@@ -1,7 +1,7 @@
 // Line doubling: each odd row of a three-byte frame becomes a copy of the even row above.
 #include <cstring>
 
-#include "bitmap/pixels.h"
+#include "core/pixels.h"
 #include "corvix/effects.h"
 
 extern "C" {

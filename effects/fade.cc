@@ -6,7 +6,7 @@
 
 #include "corvix/effects.h"
 
-#include "bitmap/simd.h"
+#include "core/simd.h"
 
 namespace corvix {
 namespace {

@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "bitmap/cpu.h"
-#include "bitmap/pixels.h"
+#include "core/cpu.h"
+#include "core/pixels.h"
 
 namespace corvix {
 

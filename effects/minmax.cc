@@ -1,12 +1,12 @@
 // Level statistics of a frame of three-byte pixels, and the level stretch through tables.
 #include <algorithm>
 
-#include "bitmap/pixels.h"
+#include "core/pixels.h"
 #include "corvix/effects.h"
 #include "effects/frame.h"
 #include "effects/frame_kernels.h"
 
-#include "bitmap/simd.h"
+#include "core/simd.h"
 
 namespace corvix {
 

@@ -8,12 +8,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "bitmap/pixels.h"
+#include "core/pixels.h"
 #include "corvix/effects.h"
 #include "effects/frame.h"
 #include "effects/frame_kernels.h"
 
-#include "bitmap/simd.h"
+#include "core/simd.h"
 
 namespace corvix {
 

@@ -1,13 +1,13 @@
 // Quarter and half turns of a frame of three-byte pixels into a new bitmap.
 #include <algorithm>
 
-#include "bitmap/pixels.h"
+#include "core/pixels.h"
 #include "corvix/bitmap.h"
 #include "corvix/effects.h"
 #include "effects/frame.h"
 #include "effects/frame_kernels.h"
 
-#include "bitmap/simd.h"
+#include "core/simd.h"
 
 namespace corvix {
 

@@ -1,7 +1,7 @@
 // Nearest-sample resizing of one-byte-per-pixel frames into a new bitmap.
 #include <cstring>
 
-#include "bitmap/pixels.h"
+#include "core/pixels.h"
 #include "corvix/bitmap.h"
 #include "corvix/effects.h"
 

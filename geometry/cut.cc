@@ -3,7 +3,7 @@
 #include <cstring>
 #include <utility>
 
-#include "bitmap/pixels.h"
+#include "core/pixels.h"
 #include "corvix/bitmap.h"
 #include "corvix/geometry.h"
 

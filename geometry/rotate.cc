@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "bitmap/pixels.h"
+#include "core/pixels.h"
 #include "corvix/geometry.h"
 #include "geometry/helpers.h"
 

@@ -2,7 +2,7 @@
 // old one.
 #include <cstring>
 
-#include "bitmap/pixels.h"
+#include "core/pixels.h"
 #include "corvix/geometry.h"
 #include "geometry/helpers.h"
 

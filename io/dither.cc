@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstddef>
 
-#include "bitmap/pixels.h"
+#include "core/pixels.h"
 #include "corvix/bitmap.h"
 #include "corvix/io.h"
 

@@ -15,7 +15,7 @@
 #include <cstring>
 #include <type_traits>
 
-#include "bitmap/pixels.h"
+#include "core/pixels.h"
 #include "corvix/bitmap.h"
 #include "corvix/io.h"
 

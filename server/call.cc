@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "bitmap/pixels.h"
-#include "corvix/host.h"
+#include "core/pixels.h"
+#include "corvix/platform.h"
 #include "platform/memory.h"
 
 namespace corvix {

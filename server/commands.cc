@@ -1,6 +1,8 @@
 // The command table: for each code, the words it reads, the buffers those words must name
 // (checked against the sending host's own blocks at the sizes the routine touches), and the
 // routine it runs.
+#include <iterator>
+
 #include "colour/yuvscale.h"
 #include "corvix/corvix.h"
 #include "server/call.h"
@@ -176,7 +178,7 @@ uint32_t auto_levels(Call &c) {
   return 0;
 }
 
-const Command kCommands[19] = {
+constexpr Command kCommands[] = {
     /* 0 quit */ {0, nothing},
     /* 1 quit */ {0, nothing},
     /* 2 */ {6, yuv_to_rgb},
@@ -198,10 +200,21 @@ const Command kCommands[19] = {
     /* 18 */ {1, auto_levels},
 };
 
+// The public header tells host writers how many words each code reads; it and the table
+// cannot drift apart.
+constexpr int kPublishedWords[] = CORVIX_COMMAND_WORDS;
+static_assert(std::size(kPublishedWords) == std::size(kCommands));
+constexpr bool words_agree() {
+  for (size_t i = 0; i < std::size(kCommands); ++i)
+    if (kCommands[i].words != kPublishedWords[i]) return false;
+  return true;
+}
+static_assert(words_agree(), "CORVIX_COMMAND_WORDS disagrees with the command table");
+
 }  // namespace
 
 const Command *find_command(int32_t code) {
-  return code >= 0 && code <= 18 ? &kCommands[code] : nullptr;
+  return code >= 0 && code < CORVIX_CMD_COUNT ? &kCommands[code] : nullptr;
 }
 
 }  // namespace corvix

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "corvix/host.h"
+#include "corvix/platform.h"
 #include "platform/memory.h"
 #include "platform/port.h"
 #include "server/call.h"
@@ -12,7 +12,7 @@ namespace corvix {
 
 namespace {
 
-constexpr uint32_t kQuitResult = 123;
+constexpr uint32_t kQuitResult = CORVIX_QUIT_ANSWER;
 
 // Runs one message; returns true for a quit command. Nothing is written anywhere unless the
 // argument block, as far as the command reads it, is a live block of the sender.

@@ -3,12 +3,13 @@
 #ifndef CORVIX_SERVER_SERVER_H
 #define CORVIX_SERVER_SERVER_H
 
+#include "corvix/commands.h"
 #include "corvix/platform.h"
 
 namespace corvix {
 
 // The name hosts find the server by.
-inline constexpr char kPortName[] = "VODARAVID";
+inline constexpr char kPortName[] = CORVIX_PORT_NAME;
 // The graphics library version the start-up asks for.
 inline constexpr uint32_t kGraphicsVersion = 39;
 

@@ -2,7 +2,7 @@
 // pixel-by-pixel model on photographs, in destinations between guard bytes; worked values pin
 // the blend formulas the model shares with the code, whose fast forms are proven over their
 // whole domain; lines and boxes are checked against plain walks of their definitions.
-#include "bitmap/pixels.h"
+#include "core/pixels.h"
 #include "blit/kernels.h"
 #include "tests/support.h"
 

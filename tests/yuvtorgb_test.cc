@@ -3,7 +3,7 @@
 #include <random>
 #include <vector>
 
-#include "bitmap/cpu.h"
+#include "core/cpu.h"
 #include "colour/yuv_tables.h"
 #include "colour/yuvtorgb_simd.h"
 #include "tests/support.h"

@@ -13,6 +13,8 @@
 #include "corvix/geometry.h"
 #include "corvix/blit.h"
 #include "corvix/io.h"
+#include "corvix/error.h"
+#include "corvix/commands.h"
 #include "corvix/host.h"
 
 #define CORVIX_VERSION_STRING "0.1.0"

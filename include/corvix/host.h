@@ -13,6 +13,7 @@
 #ifndef CORVIX_HOST_H
 #define CORVIX_HOST_H
 
+#include "corvix/platform.h" /* corvix_get_be32, corvix_put_be32 */
 #include "corvix/types.h"
 
 CORVIX_EXTERN_C_BEGIN
@@ -40,10 +41,6 @@ CORVIX_API int32_t corvix_host_stats(corvix_host *host, uint32_t *server_blocks,
                                      uint32_t *host_blocks);
 /* The port name the host is connected to. */
 CORVIX_API const char *corvix_host_port_name(const corvix_host *host);
-
-/* Big-endian words and records in shared memory. */
-CORVIX_API uint32_t corvix_get_be32(const void *at);
-CORVIX_API void corvix_put_be32(void *at, uint32_t value);
 
 CORVIX_EXTERN_C_END
 

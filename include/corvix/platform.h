@@ -101,6 +101,10 @@ CORVIX_API void corvix_colormap_free(ColorMap *map);
  * 32-bit red, green, blue, d4 the pen limit (-1 for all pens). */
 #define GFX_FINDCOLOR_OFFSET (-1008)
 
+/* Big-endian words and records in shared memory (argument words, Bitmap records). */
+CORVIX_API uint32_t corvix_get_be32(const void *at);
+CORVIX_API void corvix_put_be32(void *at, uint32_t value);
+
 CORVIX_EXTERN_C_END
 
 #endif

@@ -1,5 +1,5 @@
 // Picks the instruction-set level for the fast kernels once per process.
-#include "bitmap/cpu.h"
+#include "core/cpu.h"
 
 #include <cstdlib>
 

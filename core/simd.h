@@ -1,10 +1,10 @@
 // What the x86 fast kernels are built with: the compilers and builds that get them
 // (CORVIX_X86 is defined then), the intrinsics, and the target attributes of each level.
-// Which level runs is decided at run time by best_isa() (bitmap/cpu.h).
-#ifndef CORVIX_BITMAP_SIMD_H
-#define CORVIX_BITMAP_SIMD_H
+// Which level runs is decided at run time by best_isa() (core/cpu.h).
+#ifndef CORVIX_CORE_SIMD_H
+#define CORVIX_CORE_SIMD_H
 
-#include "bitmap/cpu.h"
+#include "core/cpu.h"
 
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(CORVIX_NO_SIMD)
 #define CORVIX_X86 1

@@ -1,7 +1,7 @@
 // The one place that decides which instruction set the faster kernels may use. Every fast
 // path sits beside a plain one that gives the same bytes; this picks between them.
-#ifndef CORVIX_BITMAP_CPU_H
-#define CORVIX_BITMAP_CPU_H
+#ifndef CORVIX_CORE_CPU_H
+#define CORVIX_CORE_CPU_H
 
 namespace corvix {
 

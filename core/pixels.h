@@ -1,7 +1,7 @@
 // Helpers every routine family shares: checked sizes, allocation through the one seam, the
 // byte clamp, and the usability test for bitmaps handed to fixed-pixel-size routines.
-#ifndef CORVIX_BITMAP_PIXELS_H
-#define CORVIX_BITMAP_PIXELS_H
+#ifndef CORVIX_CORE_PIXELS_H
+#define CORVIX_CORE_PIXELS_H
 
 #include <cstdint>
 
