@@ -387,17 +387,39 @@ TEST_F(ServerCommands, LevelCorrectionWordsAreSigned) {
   }
 }
 
-// A host that changes a record while commands run cannot make the server use a size it did
-// not check: the server reads each record once.
+// A host that flips a record's width between a size its block holds and one column more
+// while commands run cannot make the server use the size it did not check: each command
+// inverts exactly the checked frame or nothing, and the 60 bytes past the frame (short of the
+// extra column) are never touched.
 TEST_F(ServerCommands, RecordsChangedDuringCommandsAreNeverReRead) {
-  const uint32_t rec = shared_frame();
+  constexpr size_t kTail = 60;
+  std::vector<uint8_t> frame = im.rgb;
+  frame.resize(3 * n + kTail, 0x5A);
+  const uint32_t px = host.put(frame), rec = host.bitmap(px, 37, 23, 3);
+  const uint32_t args = block({rec});
   std::atomic<bool> stop{false};
   std::thread flipper([&] {
-    for (uint32_t i = 0; !stop; ++i) corvix_put_be32(host.at(rec) + 4, i % 2 ? 37 : 100000);
+    for (uint32_t i = 0; !stop; ++i) corvix_put_be32(host.at(rec) + 4, i % 2 ? 37 : 38);
   });
-  for (int i = 0; i < 2000; ++i) run(15, {rec});
+  int inverted = 0, refused = 0;
+  for (int i = 0; i < 2000; ++i) {
+    ASSERT_EQ(host.send(15, args), 0);
+    const std::vector<uint8_t> now = bytes(px, frame.size());
+    ASSERT_TRUE(std::equal(now.begin() + 3 * n, now.end(), frame.begin() + 3 * n))
+        << "bytes past the checked frame changed";
+    if (std::equal(now.begin(), now.end(), frame.begin())) {
+      ++refused;
+      continue;
+    }
+    for (size_t k = 0; k < 3 * n; ++k) frame[k] = static_cast<uint8_t>(255 - frame[k]);
+    ASSERT_EQ(now, frame) << "neither the whole frame inverted nor left alone";
+    ++inverted;
+  }
   stop = true;
   flipper.join();
+  EXPECT_GT(inverted, 0);
+  EXPECT_GT(refused, 0);
+  for (uint32_t a : {args, rec, px}) host.free(a);
 }
 
 }  // namespace
