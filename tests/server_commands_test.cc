@@ -5,7 +5,13 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <numeric>
 #include <random>
+#include <regex>
+#include <set>
 #include <thread>
 #include <tuple>
 
@@ -420,6 +426,61 @@ TEST_F(ServerCommands, RecordsChangedDuringCommandsAreNeverReRead) {
   EXPECT_GT(inverted, 0);
   EXPECT_GT(refused, 0);
   for (uint32_t a : {args, rec, px}) host.free(a);
+}
+
+// docs/commands.md tells host writers each code's constant and words: its summary rows and its
+// "- word N:" lists must agree with the public header's codes and CORVIX_COMMAND_WORDS (which
+// the server's own table is checked against when it compiles).
+TEST(CommandsPage, AgreesWithThePublicHeader) {
+  const auto read = [](const std::string &path) {
+    std::ifstream f(path);
+    EXPECT_TRUE(f.good()) << path;
+    return std::string(std::istreambuf_iterator<char>(f), {});
+  };
+  const std::string root = std::string(CORVIX_TEST_IMAGES) + "/../../";
+  const std::string header = read(root + "include/corvix/commands.h");
+  const std::string page = read(root + "docs/commands.md");
+  std::map<std::string, int> codes;  // from the header's enum
+  const std::regex enumerator(R"((CORVIX_CMD_[A-Z0-9_]+) += (\d+))");
+  for (std::sregex_iterator m(header.begin(), header.end(), enumerator), e; m != e; ++m)
+    codes[(*m)[1]] = std::stoi((*m)[2]);
+  const int words[] = CORVIX_COMMAND_WORDS;
+  ASSERT_EQ(codes.size(), std::size(words) + 1);  // and CORVIX_CMD_COUNT
+
+  std::set<int> rows;
+  const std::regex row(R"(\n\| (\d+) \| `(CORVIX_CMD_\w+)` \| [^|]+ \| (\d+) \|)");
+  for (std::sregex_iterator m(page.begin(), page.end(), row), e; m != e; ++m) {
+    const int code = std::stoi((*m)[1]);
+    ASSERT_TRUE(code >= 0 && code < CORVIX_CMD_COUNT) << (*m)[0];
+    EXPECT_EQ(codes[(*m)[2]], code) << (*m)[0];
+    EXPECT_EQ(std::stoi((*m)[3]), words[code]) << (*m)[0];
+    rows.insert(code);
+  }
+  EXPECT_EQ(rows.size(), std::size(words)) << "a code without its summary row";
+
+  // Each "### " section names its codes and lists words 1..N of them in order.
+  std::set<int> sections;
+  const std::regex code_in_heading(R"((\d+) `(CORVIX_CMD_\w+)`)"), word_line(R"(\n- word (\d+):)");
+  size_t at = page.find("\n### ");
+  while (at != std::string::npos) {
+    const size_t next = page.find("\n### ", at + 1);
+    const std::string section = page.substr(at, next == std::string::npos ? next : next - at);
+    const std::string heading = section.substr(0, section.find('\n', 1));
+    std::vector<int> listed;
+    for (std::sregex_iterator m(section.begin(), section.end(), word_line), e; m != e; ++m)
+      listed.push_back(std::stoi((*m)[1]));
+    for (std::sregex_iterator m(heading.begin(), heading.end(), code_in_heading), e; m != e;
+         ++m) {
+      const int code = std::stoi((*m)[1]);
+      EXPECT_EQ(codes[(*m)[2]], code) << heading;
+      std::vector<int> expected(static_cast<size_t>(words[code]));
+      std::iota(expected.begin(), expected.end(), 1);
+      EXPECT_EQ(listed, expected) << heading;
+      sections.insert(code);
+    }
+    at = next;
+  }
+  EXPECT_EQ(sections.size(), std::size(words)) << "a code without its section";
 }
 
 }  // namespace
