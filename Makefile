@@ -3,7 +3,7 @@ BUILD ?= build
 ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build check test-asan fuzz test demo bench install clean
+.PHONY: all deps build check test-asan fuzz test demo bench attack install clean
 
 all: build
 
@@ -43,6 +43,10 @@ demo: build
 
 bench: build
 	@for b in $(BUILD)/bench/*_bench; do echo "== $$b"; $$b --benchmark_min_time=0.2; done
+
+# The server under load, hostile commands, killed hosts and a killed server (README figures).
+attack: build
+	$(BUILD)/bench/under_attack
 
 install: build
 	cmake --install $(BUILD)
