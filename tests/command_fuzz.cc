@@ -8,6 +8,7 @@
 //    command made, which is the sender's and goes back with everything else (nothing leaks);
 //  - the command's CPU time stays within what the bytes it may touch (its blocks and what
 //    its quota lets it make) justify, so no loop runs on sizes that touch nothing.
+#include <stdlib.h>
 #include <time.h>
 
 #include <algorithm>
@@ -16,6 +17,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <string>
 #include <vector>
 
 #include "corvix/commands.h"
@@ -58,6 +61,9 @@ struct World {
 
 World &world() {
   static World *w = [] {
+    // A private runtime directory for the port, gone at exit with whatever the port left.
+    static std::string dir = std::filesystem::temp_directory_path() / "corvix-fuzz-XXXXXX";
+    CHECK(mkdtemp(dir.data()) != nullptr && setenv("CORVIX_RUNTIME_DIR", dir.c_str(), 1) == 0);
     corvix::set_host_quota(kQuota);
     auto *made = new World;
     made->sender = corvix::Host::embedded();
@@ -68,6 +74,7 @@ World &world() {
       World &all = world();
       all.bystander = corvix::Host();
       all.sender = corvix::Host();  // quits and joins the embedded server
+      std::filesystem::remove_all(dir);
     });
     return made;
   }();
