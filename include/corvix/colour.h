@@ -37,7 +37,8 @@ CORVIX_API void gx_yuvtorgb(const uint8_t *y, const uint8_t *cr, const uint8_t *
  * Result: a new bitmap of dst_width x dst_height x 3 (the caller frees it with
  * gx_freebitmap), or NULL when memory runs out or the call is refused: a factor below 1,
  * negative sizes, sizes whose products do not fit 32 bits, an empty source or a null plane
- * with a non-empty destination. Nothing is left allocated on failure. */
+ * with a non-empty destination. Nothing is left allocated on failure. A destination width or
+ * height of 0 reads no plane and gives the empty bitmap. */
 CORVIX_API Bitmap *fx_yuvscale_ll(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,
                                   int32_t src_width, int32_t src_height, int32_t dst_width,
                                   int32_t dst_height, int32_t factor);

@@ -19,7 +19,8 @@ CORVIX_EXTERN_C_BEGIN
  * width x height that the caller releases with gx_freebitmap, or NULL, with nothing left
  * allocated, when memory runs out, the source is NULL or unusable (negative sizes, a field
  * below 1, no pixels), a size is negative, an empty source is asked for a non-empty result,
- * or W * (W' - 1) or H * (H' - 1) does not fit a signed 32-bit integer. */
+ * or W * (W' - 1) or H * (H' - 1) does not fit a signed 32-bit integer. A width or height of
+ * 0 gives the empty bitmap without sampling. */
 CORVIX_API Bitmap *cvx_scale_ll(const Bitmap *source, int32_t width, int32_t height);
 
 /* ---- Level correction ------------------------------------------------------------- */
