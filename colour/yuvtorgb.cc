@@ -1,4 +1,5 @@
 // YUV to three-byte pixels: one chroma pair per group of N pixels, whole groups only.
+#include "core/error.h"
 #include "core/cpu.h"
 #include "colour/yuv_tables.h"
 #include "colour/yuvtorgb_simd.h"
@@ -33,6 +34,18 @@ extern "C" {
 void fx_yuvtorgb_ll(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,
                     uint8_t *destination, uint32_t count, uint32_t group) {
   using corvix::Isa;
+  if (group == 0) {
+    corvix::set_error(CORVIX_E_INVALID, "group of 0 pixels per chroma pair");
+    return;
+  }
+  if (count > 0 && (y == nullptr || cr == nullptr || cb == nullptr || destination == nullptr)) {
+    corvix::set_error(CORVIX_E_INVALID, "%s is NULL",
+                      y == nullptr    ? "Y plane"
+                      : cr == nullptr ? "Cr plane"
+                      : cb == nullptr ? "Cb plane"
+                                      : "destination");
+    return;
+  }
   const Isa isa = corvix::best_isa();
   if (count == 0 || group == 0 || isa == Isa::kPlain || !corvix::yuv_vector_group(group)) {
     corvix::yuv_to_rgb_plain(y, cr, cb, destination, count, group);
