@@ -44,6 +44,8 @@ class HostHandle {
     c_ = std::make_shared<Connection>();
     c_->host = h;
     c_->port = corvix_host_port_name(h);
+    c_->args = corvix_host_alloc(h, CORVIX_ARGUMENT_BLOCK_BYTES, MEMF_CLEAR);
+    if (c_->args == 0) throw Failure("the server on port '" + c_->port + "' gives no memory");
   }
 
   static HostHandle open(const std::string &port) {
@@ -135,16 +137,11 @@ class HostHandle {
     {
       py::gil_scoped_release free;
       std::lock_guard<std::mutex> g(c->lock);
-      if (c->args == 0) c->args = corvix_host_alloc(c->host, CORVIX_ARGUMENT_BLOCK_BYTES, MEMF_CLEAR);
-      if (c->args == 0) {
-        status = -EPIPE;
-      } else {
-        auto *block = static_cast<uint8_t *>(corvix_host_pointer(c->host, c->args));
-        for (size_t i = 0; i < 10; ++i)
-          corvix_put_be32(block + 4 * i, i >= 1 && i <= words.size() ? words[i - 1] : 0);
-        status = corvix_host_send(c->host, code, c->args);
-        if (status == 0) result = corvix_get_be32(block);
-      }
+      auto *block = static_cast<uint8_t *>(corvix_host_pointer(c->host, c->args));
+      for (size_t i = 0; i < 10; ++i)
+        corvix_put_be32(block + 4 * i, i >= 1 && i <= words.size() ? words[i - 1] : 0);
+      status = corvix_host_send(c->host, code, c->args);
+      if (status == 0) result = corvix_get_be32(block);
     }
     if (status == -EPIPE) throw Failure(gone());
     if (status < 0)
