@@ -46,25 +46,23 @@ class _Command:
         return addr
 
     def frame(self, array, name, pixels, writable):
-        """A Bitmap record for an image argument: (record, width, height, bytes per pixel)."""
+        """An image argument as (address, width, height, bytes per pixel): send() makes the
+        Bitmap record of it in the argument block."""
         a, w, h, bpp = _corvix.image_info(array, name, pixels, writable)
-        rec = self.h.record(self.address(a, name, writable), w, h, bpp)
-        self.blocks.append(rec)
-        return rec, w, h, bpp
+        return self.address(a, name, writable), w, h, bpp
 
     def bytes(self, array, name, writable=False):
         return self.address(array, name, writable)
 
 
-def _in_place(code, pixels, words=lambda v, info: []):
+def _in_place(code, pixels, words=lambda v: []):
     def run(h, c, arrays, v):
-        rec, *info = c.frame(arrays[0], "image", pixels, True)
-        h.send(code, [rec] + words(v, info))
+        h.send(code, words(v), c.frame(arrays[0], "image", pixels, True))
         return arrays[0]
     return run
 
 
-def _correct(v, info):
+def _correct(v):
     return [v["contrast"] & 0xFFFFFFFF, (v["brightness"] + 256) & 0xFFFFFFFF,
             0xFFFF if v.get("negative") else 0]
 
@@ -73,8 +71,7 @@ def _mirror(h, c, arrays, v):
     vertical, horizontal = bool(v.get("vertical")), bool(v.get("horizontal"))
     if not (vertical or horizontal):
         raise ValueError("mirror(): give vertical=True, horizontal=True or both")
-    rec, *_ = c.frame(arrays[0], "image", "colour", True)
-    h.send(MIRROR, [rec, int(vertical), int(horizontal)])
+    h.send(MIRROR, [int(vertical), int(horizontal)], c.frame(arrays[0], "image", "colour", True))
     return arrays[0]
 
 
@@ -86,22 +83,20 @@ def _stretch(h, c, arrays, v):
         if max(abs(low), abs(high)) > 4000000:
             raise ValueError(f"{name}: bounds must lie within -4000000..4000000")
         words += [low & 0xFFFFFFFF, high & 0xFFFFFFFF]
-    rec, *_ = c.frame(arrays[0], "image", "colour", True)
-    h.send(STRETCH, [rec] + words)
+    h.send(STRETCH, words, c.frame(arrays[0], "image", "colour", True))
     return arrays[0]
 
 
 def _scale(h, c, arrays, v):
-    rec, w, hh, bpp = c.frame(arrays[0], "image", "either", False)
-    code = SCALE if bpp == 3 else SCALE_CHUNKY
-    width, height = v["size"]
-    return h.take_bitmap(h.send(code, [rec, width, height]), "scale")
+    frame = c.frame(arrays[0], "image", "either", False)
+    code = SCALE if frame[3] == 3 else SCALE_CHUNKY
+    return h.take_bitmap(h.send(code, list(v["size"]), frame), "scale")
 
 
 def _turn(h, c, arrays, v):
-    rec, *_ = c.frame(arrays[0], "image", "colour", False)
     turn = {"90": 0, "180": 1, "270": 2}[v["angle"]]
-    return h.take_bitmap(h.send(TURN, [rec, turn]), "turn")
+    return h.take_bitmap(h.send(TURN, [turn], c.frame(arrays[0], "image", "colour", False)),
+                         "turn")
 
 
 def _two_frames(c, arrays, writable):
@@ -121,23 +116,22 @@ def _fade(h, c, arrays, v):
 
 def _fadeover(h, c, arrays, v):
     a, b, w, hh, bpp = _two_frames(c, arrays, True)
-    rec, *_ = c.frame(a, "a", "either", True)
-    h.send(FADEOVER, [rec, c.bytes(b, "b"), v["level"] & 0xFFFFFFFF])
+    h.send(FADEOVER, [c.bytes(b, "b"), v["level"] & 0xFFFFFFFF], c.frame(a, "a", "either", True))
     return arrays[0]
 
 
 def _levels(h, c, arrays, v):
-    rec, *_ = c.frame(arrays[0], "image", "colour", False)
+    frame = c.frame(arrays[0], "image", "colour", False)
     channels = {"average": 0, "red": 1, "green": 2, "blue": 3}
 
     def measure(name):
-        return h.take_range(h.send(LEVELS, [rec, channels[name]]))
+        return h.take_range(h.send(LEVELS, [channels[name]], frame))
     if "channel" in v:
         return measure(v["channel"])
     return {name: measure(name) for name in ("red", "green", "blue", "average")}
 
 
-def _pen_block(h, c, v, required):
+def _pen_block(h, c, v):
     palette = v.get("palette")
     if palette is None:
         return 0
@@ -148,9 +142,10 @@ def _pen_block(h, c, v, required):
 
 
 def _remap(h, c, arrays, v):
-    rec, w, hh, _ = c.frame(arrays[0], "image", "colour", False)
+    frame = c.frame(arrays[0], "image", "colour", False)
+    w, hh = frame[1], frame[2]
     out = h.array((hh, w))
-    h.send(REMAP24, [rec, h.address(out), _pen_block(h, c, v, False), 3 * w * hh])
+    h.send(REMAP24, [h.address(out), _pen_block(h, c, v), 3 * w * hh], frame)
     return out
 
 
@@ -158,7 +153,7 @@ def _pens(h, c, arrays, v):
     frame, w, hh, _ = _corvix.image_info(arrays[0], "frame", "grey", True)
     if frame.size and frame.max() > 215:
         raise ValueError(f"frame: holds {int(frame.max())}, which is no cube index (0..215)")
-    table = _pen_block(h, c, v, True)
+    table = _pen_block(h, c, v)
     h.send(REMAP8, [c.address(frame, "frame", True), table, w * hh])
     return arrays[0]
 
@@ -195,7 +190,7 @@ OPERATIONS = {
     "correct": (("image",), True, _in_place(CORRECT, "either", _correct)),
     "fade": (("a", "b"), False, _fade),
     "raise": (("image",), True,
-              _in_place(RAISE, "either", lambda v, i: [v["level"] & 0xFFFFFFFF])),
+              _in_place(RAISE, "either", lambda v: [v["level"] & 0xFFFFFFFF])),
     "fadeover": (("a", "b"), True, _fadeover),
     "deinterlace": (("image",), True, _in_place(DEINTERLACE, "colour")),
     "turn": (("image",), False, _turn),

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "common.h"
 #include "platform/memory.h"
@@ -17,11 +18,23 @@ struct Connection {
   corvix_host *host = nullptr;
   std::string port;
   std::mutex lock;     // guards the argument block, one command at a time
-  uint32_t args = 0;   // the argument block, kept for every command
+  uint32_t args = 0;   // the argument block, kept for every command; a Bitmap record of the
+                       // command's frame follows the words
   bool closed = false;  // closed by the user: no further commands, blocks are not freed one
                         // by one (the server reclaims them all)
   ~Connection() { corvix_host_close(host); }
 };
+
+// Where the frame's record sits in the argument block.
+constexpr uint32_t kRecordAt = 48;
+static_assert(kRecordAt >= CORVIX_ARGUMENT_BLOCK_BYTES);
+
+void put_record(uint8_t *r, uint32_t pixels, int32_t width, int32_t height, int32_t bpp) {
+  corvix_put_be32(r, pixels);
+  corvix_put_be32(r + 4, static_cast<uint32_t>(width));
+  corvix_put_be32(r + 8, static_cast<uint32_t>(height));
+  corvix_put_be32(r + 12, static_cast<uint32_t>(bpp));
+}
 
 struct Block {
   std::shared_ptr<Connection> connection;
@@ -44,7 +57,7 @@ class HostHandle {
     c_ = std::make_shared<Connection>();
     c_->host = h;
     c_->port = corvix_host_port_name(h);
-    c_->args = corvix_host_alloc(h, CORVIX_ARGUMENT_BLOCK_BYTES, MEMF_CLEAR);
+    c_->args = corvix_host_alloc(h, kRecordAt + 16, MEMF_CLEAR);
     if (c_->args == 0) throw Failure("the server on port '" + c_->port + "' gives no memory");
   }
 
@@ -116,20 +129,21 @@ class HostHandle {
     return addr;
   }
 
-  // A 16-byte big-endian Bitmap record naming pixels at `pixels`.
-  uint32_t record(uint32_t pixels, int32_t width, int32_t height, int32_t bpp) {
-    const uint32_t a = alloc(16);
-    auto *r = static_cast<uint8_t *>(corvix_host_pointer(c_->host, a));
-    corvix_put_be32(r, pixels);
-    corvix_put_be32(r + 4, static_cast<uint32_t>(width));
-    corvix_put_be32(r + 8, static_cast<uint32_t>(height));
-    corvix_put_be32(r + 12, static_cast<uint32_t>(bpp));
-    return a;
-  }
-
-  // Sends a command with argument words 1.. and returns word 0 of the reply.
-  uint32_t send(int32_t code, const std::vector<uint32_t> &words) {
-    if (words.size() > 9) throw py::value_error("words: at most 9 argument words");
+  // Sends a command with argument words 1.. and returns word 0 of the reply. With a frame
+  // (pixels, width, height, bytes per pixel), word 1 names a record of it made in the argument
+  // block, and `words` follow from word 2: one round trip for the command.
+  uint32_t send(int32_t code, std::vector<uint32_t> words, std::optional<py::tuple> frame) {
+    if (words.size() + (frame ? 1 : 0) > 9)
+      throw py::value_error("words: at most 9 argument words");
+    uint32_t pixels = 0;
+    int32_t fw = 0, fh = 0, fbpp = 0;
+    if (frame) {
+      pixels = py::cast<uint32_t>((*frame)[0]);
+      fw = py::cast<int32_t>((*frame)[1]);
+      fh = py::cast<int32_t>((*frame)[2]);
+      fbpp = py::cast<int32_t>((*frame)[3]);
+      words.insert(words.begin(), 0);
+    }
     std::shared_ptr<Connection> c = c_;
     live();
     int32_t status;
@@ -138,6 +152,10 @@ class HostHandle {
       py::gil_scoped_release free;
       std::lock_guard<std::mutex> g(c->lock);
       auto *block = static_cast<uint8_t *>(corvix_host_pointer(c->host, c->args));
+      if (frame) {
+        put_record(block + kRecordAt, pixels, fw, fh, fbpp);
+        words[0] = c->args + kRecordAt;
+      }
       for (size_t i = 0; i < 10; ++i)
         corvix_put_be32(block + 4 * i, i >= 1 && i <= words.size() ? words[i - 1] : 0);
       status = corvix_host_send(c->host, code, c->args);
@@ -206,8 +224,8 @@ void bind_host(py::module_ &m) {
       .def("array", &HostHandle::array, py::arg("shape"))
       .def("address", &HostHandle::address)
       .def("put", &HostHandle::put)
-      .def("record", &HostHandle::record)
-      .def("send", &HostHandle::send, py::arg("code"), py::arg("words"))
+      .def("send", &HostHandle::send, py::arg("code"), py::arg("words"),
+           py::arg("frame") = std::nullopt)
       .def("take_bitmap", &HostHandle::take_bitmap)
       .def("take_range", &HostHandle::take_range)
       .def("stats", &HostHandle::stats);
