@@ -114,3 +114,14 @@ def test_routines_run_side_by_side_in_threads(rng):
         want = corvix.correct(image.copy(), contrast=150)
         for f in frames:
             np.testing.assert_array_equal(f, want)
+
+
+def test_the_example_writes_its_gallery(tmp_path):
+    import subprocess
+    import sys
+    from conftest import ROOT
+    done = subprocess.run([sys.executable, str(ROOT / "examples" / "python" / "yuv_gallery.py"),
+                           str(tmp_path / "g")], capture_output=True, text=True)
+    assert done.returncode == 0, done.stderr
+    page = (tmp_path / "g" / "index.html").read_text()
+    assert page.count("<img") >= 30
