@@ -5,7 +5,7 @@ server's commands work on them in place, without a copy."""
 import numpy as np
 
 from . import _corvix
-from ._table import Binder
+from ._table import Binder, write_preview
 
 PORT_NAME = _corvix.PORT_NAME
 QUIT_ANSWER = 123
@@ -136,8 +136,7 @@ def _pen_block(h, c, v):
     if palette is None:
         return 0
     if isinstance(palette, str):
-        from . import load
-        palette = load(palette)
+        palette = _corvix.load(palette)
     return c.bytes(np.frombuffer(_corvix.palette_pens(palette), np.uint8), "palette")
 
 
@@ -215,7 +214,10 @@ def _method(name):
         values = check(name, texts, list(derived))
         h = self._handle
         with _Command(h) as c:
-            return run(h, c, images, values)
+            result = run(h, c, images, values)
+        if "preview" in values:
+            write_preview(result, values.get("palette"), values["preview"])
+        return result
 
     return binder.document(method, in_place, first=("self",))
 

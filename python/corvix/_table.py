@@ -168,13 +168,38 @@ class Binder:
         return function
 
 
+def palette_colours(palette):
+    """A palette given as a file name or as an array, as an (N, 3) array."""
+    if isinstance(palette, str):
+        palette = _corvix.load(palette)
+    return np.asarray(palette, np.uint8).reshape(-1, 3)
+
+
+def write_preview(frame, palette, path):
+    """The colours a one-byte frame stands for, saved as an image: with a palette its pens'
+    colours, without one the colour cube's (index 36 r + 6 g + b, each level 51 x step)."""
+    if palette is None:
+        steps = np.stack([frame // 36 % 6, frame // 6 % 6, frame % 6], axis=-1)
+        colours = (steps * 51).astype(np.uint8)
+    else:
+        pens = palette_colours(palette)
+        colours = np.zeros(frame.shape + (3,), np.uint8)
+        known = frame < len(pens)
+        colours[known] = pens[frame[known]]
+    _corvix.save(colours, path)
+
+
 def make_function(name):
     arrays, in_place, derived = IMPLEMENTATIONS[name]
     binder = Binder(name, arrays, derived)
     run = _corvix.run
+    previews = "preview" in binder.options
 
     def function(*args, **kwargs):
         images, texts = binder.bind(args, kwargs)
-        return run(name, images, texts)
+        result = run(name, images, texts)
+        if previews and "preview" in texts:
+            write_preview(result, texts.get("palette"), texts["preview"])
+        return result
 
     return binder.document(function, in_place)

@@ -117,11 +117,13 @@ def test_routines_run_side_by_side_in_threads(rng):
 
 
 def test_the_example_writes_its_gallery(tmp_path):
+    import os
     import subprocess
     import sys
     from conftest import ROOT
+    env = dict(os.environ, PYTHONPATH=os.path.dirname(os.path.dirname(corvix.__file__)))
     done = subprocess.run([sys.executable, str(ROOT / "examples" / "python" / "yuv_gallery.py"),
-                           str(tmp_path / "g")], capture_output=True, text=True)
+                           str(tmp_path / "g")], capture_output=True, text=True, env=env)
     assert done.returncode == 0, done.stderr
     page = (tmp_path / "g" / "index.html").read_text()
     assert page.count("<img") >= 30

@@ -98,12 +98,21 @@ def test_in_process_and_through_a_server(tool, inputs, name, names, kwargs, argv
         assert host.stats()[1] == baseline - len(names), "a record or result block was kept"
 
 
-def test_palette_as_an_array_or_a_file(tool, inputs):
+def test_palette_as_an_array_or_a_file_and_the_previews(tool, inputs):
     palette = np.asarray(Image.open(tool.file("pal.ppm")))
     from_file = corvix.remap(inputs["a"], palette=tool.file("pal.ppm"))
     np.testing.assert_array_equal(corvix.remap(inputs["a"], palette=palette), from_file)
     np.testing.assert_array_equal(corvix.remap(inputs["a"], palette=palette.reshape(-1, 3)),
                                   from_file)
+    # The preview files hold the tool's bytes.
+    for options in ([], ["--palette", tool.file("pal.ppm")]):
+        tool("remap", *options, "--preview", tool.file("want.ppm"), tool.file("a.ppm"),
+             tool.file("out.pgm"))
+        kw = {"palette": palette} if options else {}
+        with corvix.Host.embedded() as host:
+            for f in (corvix.remap, host.remap):
+                f(inputs["a"], preview=tool.file("got.ppm"), **kw)
+                assert open(tool.file("got.ppm"), "rb").read() == open(tool.file("want.ppm"), "rb").read()
 
 
 def test_levels_as_the_tool_prints_them(tool, inputs):
