@@ -27,6 +27,7 @@ struct Failure : std::runtime_error {
 // Raises the calling thread's failure reason: MemoryError when memory ran out, otherwise
 // corvix.Error with the reason, or with `fallback` when the routine left none.
 [[noreturn]] void raise_reason(const std::string &fallback);
+[[noreturn]] void raise_memory_error(const std::string &message);
 // After a routine that returns nothing: raises when it recorded a reason since `clear`.
 void check_reason(const std::string &what);
 

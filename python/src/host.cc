@@ -92,7 +92,8 @@ class HostHandle {
     const uint32_t a = size > UINT32_MAX ? 0 : corvix_host_alloc(c.host, static_cast<uint32_t>(size), MEMF_CLEAR);
     if (a == 0) {
       if (corvix_host_stats(c.host, nullptr, nullptr) < 0) throw Failure(gone());
-      throw std::bad_alloc();
+      raise_memory_error("the server on port '" + c.port + "' gives no block of " +
+                         std::to_string(size) + " bytes (memory or this host's quota ran out)");
     }
     return a;
   }
@@ -172,7 +173,9 @@ class HostHandle {
   // the record is released now.
   py::array take_bitmap(uint32_t record, const std::string &what) {
     Connection &c = live();
-    if (record == 0) throw std::bad_alloc();
+    if (record == 0)
+      raise_memory_error(what + ": the server made no image (out of memory, or the result "
+                                "would be too large)");
     const auto *r = static_cast<const uint8_t *>(corvix_host_pointer(c.host, record));
     const uint32_t pixels = corvix_get_be32(r);
     const auto w = static_cast<int32_t>(corvix_get_be32(r + 4)),
@@ -186,7 +189,7 @@ class HostHandle {
 
   py::tuple take_range(uint32_t address) {
     Connection &c = live();
-    if (address == 0) throw std::bad_alloc();
+    if (address == 0) raise_memory_error("the server made no level record: out of memory");
     const auto *r = static_cast<const uint8_t *>(corvix_host_pointer(c.host, address));
     const auto lo = static_cast<int32_t>(corvix_get_be32(r)),
                hi = static_cast<int32_t>(corvix_get_be32(r + 4));

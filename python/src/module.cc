@@ -196,10 +196,16 @@ py::dict typed_values(const cli::Operation &op, const Call &call) {
   return out;
 }
 
+[[noreturn]] void raise_memory_error(const std::string &message) {
+  PyErr_SetString(PyExc_MemoryError, message.c_str());
+  throw py::error_already_set();
+}
+
 [[noreturn]] void raise_reason(const std::string &fallback) {
   const std::string reason = corvix_last_error();
-  if (corvix_last_error_class() == CORVIX_E_NOMEM) throw std::bad_alloc();
-  throw Failure(reason.empty() ? fallback : fallback + ": " + reason);
+  const std::string message = reason.empty() ? fallback : fallback + ": " + reason;
+  if (corvix_last_error_class() == CORVIX_E_NOMEM) raise_memory_error(message);
+  throw Failure(message);
 }
 
 void check_reason(const std::string &what) {
