@@ -54,7 +54,10 @@ Image image_arg(py::handle object, const char *name, Pixels pixels, bool writabl
       throw py::value_error(std::string(name) +
                             ": changed in place, so it must be C-contiguous (a slice with steps "
                             "or a transposed view is not; np.ascontiguousarray makes a copy)");
-    if (!a.writeable()) throw py::value_error(std::string(name) + ": the array is read-only");
+    if (!a.writeable())
+      throw py::value_error(std::string(name) +
+                            ": the array is read-only, as np.asarray of a Pillow image is; "
+                            "np.array(image) makes a writeable copy");
   } else {
     a = contiguous(a);
   }

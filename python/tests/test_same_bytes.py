@@ -199,6 +199,11 @@ def test_peers_do_the_same_job(rng):
 
 def test_load_and_save_agree_with_pillow(rng, tmp_path):
     a = picture(rng)
+    # Pillow's arrays are read-only: read as they are, refused in place.
+    frozen = np.asarray(Image.fromarray(a))
+    np.testing.assert_array_equal(corvix.turn(frozen), np.rot90(a, -1))
+    with pytest.raises(ValueError, match="read-only"):
+        corvix.invert(frozen)
     path = tmp_path / "a.ppm"
     Image.fromarray(a).save(path)
     loaded = corvix.load(path)
