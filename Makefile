@@ -43,11 +43,14 @@ demo: build
 
 bench: build
 	@for b in $(BUILD)/bench/*_bench; do echo "== $$b"; $$b --benchmark_min_time=0.2; done
+	PYTHONPATH=$(BUILD)/python /usr/bin/python3 bench/python_bench.py $(BUILD)
 
 # The server under load, hostile commands, killed hosts and a killed server (README figures).
 attack: build
 	$(BUILD)/bench/under_attack
 
+# The library, headers, corvixd, corvix and the Python package (into the interpreter's
+# site directory under the prefix).
 install: build
 	cmake --install $(BUILD)
 
