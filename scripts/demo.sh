@@ -72,14 +72,14 @@ a=$out/astronaut.ppm
 section="YUV 4:1:1 video frames, converted and scaled in the server"
 echo "$section"
 step "One frame, 512x512 (command 2)" "astronaut.ppm" -- \
-  yuv2rgb --size 512x512 "$still" "$a"
+  yuv2rgb --pix-fmt yuv411p --size 512x512 "$still" "$a"
 step "Scaled to 256x160 while converting (command 10)" "astronaut-small.ppm" -- \
-  yuv2rgb --size 512x512 --resize 256x160 "$still" "$out/astronaut-small.ppm"
+  yuv2rgb --pix-fmt yuv411p --size 512x512 --resize 256x160 "$still" "$out/astronaut-small.ppm"
 step "An 8-frame clip, frame by frame (command 2)" \
   "$(printf 'frames/zoom-%02d.ppm ' 1 2 3 4 5 6 7 8)" -- \
-  yuv2rgb --size 224x168 "$clip" "$out/frames/zoom-%02d.ppm"
+  yuv2rgb --pix-fmt yuv411p --size 224x168 "$clip" "$out/frames/zoom-%02d.ppm"
 step "The clip doubled while converting (command 10)" "frames/big-01.ppm frames/big-08.ppm" -- \
-  yuv2rgb --size 224x168 --resize 448x336 "$clip" "$out/frames/big-%02d.ppm"
+  yuv2rgb --pix-fmt yuv411p --size 224x168 --resize 448x336 "$clip" "$out/frames/big-%02d.ppm"
 step "Scale a colour frame (command 9)" "coffee-512.ppm" -- \
   scale --size 512x512 "$photo" "$out/coffee-512.ppm"
 b=$out/coffee-512.ppm
@@ -149,7 +149,7 @@ step "A box as a grid of dots" "box.ppm" -- \
 step "A photograph made into YUV 4:1:1 planes" "" -- \
   rgb2yuv --chroma 4 "$photo" "$out/coffee.yuv411p"
 step "...and converted back (command 2)" "coffee-yuv.ppm" -- \
-  yuv2rgb --size 600x400 "$out/coffee.yuv411p" "$out/coffee-yuv.ppm"
+  yuv2rgb --pix-fmt yuv411p --size 600x400 "$out/coffee.yuv411p" "$out/coffee-yuv.ppm"
 
 section="The end"
 echo "$section"

@@ -19,8 +19,8 @@ TEST_F(CliServer, AServerProcessGivesTheBytesOfTheEmbeddedOne) {
   const std::string still = media_path("astronaut_512x512.yuv411p");
   const std::string coffee = image_path("coffee.ppm");
   const std::vector<std::vector<std::string>> runs = {
-      {"yuv2rgb", "--size", "512x512", still},
-      {"yuv2rgb", "--size", "512x512", "--resize", "640x360", still},
+      {"yuv2rgb", "--chroma", "4", "--size", "512x512", still},
+      {"yuv2rgb", "--chroma", "4", "--size", "512x512", "--resize", "640x360", still},
       {"scale", "--size", "123x45", coffee},
       {"correct", "--contrast", "80", "--brightness", "30", coffee},
       {"remap", coffee},
