@@ -41,6 +41,25 @@ TEST_F(CliUsage, HelpListsEveryOperationAndEachHasItsOwnHelp) {
   EXPECT_EQ(corvix({"--version"}).out, std::string("corvix ") + CORVIX_VERSION_STRING + "\n");
 }
 
+TEST_F(CliUsage, BashCompletionOffersOperationsOptionsAndTheirWords) {
+  const std::string script =
+      corvix_binary().substr(0, corvix_binary().size() - 6) + "completion/corvix";
+  ASSERT_TRUE(exists(script));
+  // The words bash would offer for a command line whose last word is being typed.
+  auto offers = [&](const std::string &line) {
+    return shell("bash -c " + quote("source " + quote(script) + "; COMP_WORDS=(" + line +
+                                    "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _corvix; echo "
+                                    "\"${COMPREPLY[*]}\""))
+        .out;
+  };
+  EXPECT_EQ(offers("corvix inv"), "invert\n");
+  EXPECT_EQ(offers("corvix --port studio mir"), "mirror\n");
+  EXPECT_EQ(offers("corvix mirror --h"), "--help --horizontal\n");
+  EXPECT_EQ(offers("corvix turn --angle ''"), "90 180 270\n");
+  EXPECT_EQ(offers("corvix yuv2rgb --pix-fmt y"), "yuv411p yuv422p yuv444p yuv420p\n");
+  EXPECT_EQ(offers("corvix rotate --angle ''"), "\n");
+}
+
 TEST_F(CliUsage, MistakesInTheCommandLineExitWithTwoAndSayWhat) {
   const std::string in = image_path("coffee.ppm"), out = path("out.ppm");
   const std::string still = media_path("astronaut_512x512.yuv411p");  // one 512x512 frame
