@@ -86,7 +86,8 @@ std::vector<Operation> make_table() {
        .files = "INPUT... OUTPUT",
        .inputs = -1,
        .output = true,
-       .options = {pix_fmt("yuv411p|yuv422p|yuv444p", "the frames' layout (default yuv411p)"),
+       .options = {pix_fmt("yuv411p|yuv422p|yuv444p|yuv420p|nv12",
+                           "the frames' layout (default yuv411p)"),
                    kChroma,
                    {.name = "format",
                     .kind = Kind::kChoice,
@@ -95,10 +96,10 @@ std::vector<Operation> make_table() {
                             "OUTPUT ends in .y4m)",
                     .choices = "y4m|raw"}},
        .run = run_rgb2yuv,
-       .details = "Writes one frame per INPUT, in order: the Y plane, then U (Cb), then V (Cr), "
-                  "each chroma\nsample the mean of its group along a row. The inverse of "
-                  "yuv2rgb; ffmpeg reads the raw\nresult as -f rawvideo -pix_fmt yuv411p (or "
-                  "yuv422p, yuv444p) -video_size WxH, and a y4m\nstream as it is."},
+       .details = "Writes one frame per INPUT, in order: the Y plane, then U (Cb), then V (Cr) "
+                  "(for nv12\nU,V pairs), each chroma sample the mean of its group of pixels. "
+                  "The inverse of yuv2rgb;\nffmpeg reads raw frames as -f rawvideo -pix_fmt FMT "
+                  "-video_size WxH, and a y4m stream as\nit is."},
       filter("scale", "resize by nearest sample (command 9; command 3 for one-byte frames)",
              {{.name = "size",
                .kind = Kind::kSize,

@@ -432,6 +432,45 @@ BitmapPtr to_rgb(const uint8_t *bgr, int32_t width, int32_t height) {
   return image;
 }
 
+// A picture as one stored frame of layout `f`: Y, then U and V (for NV12, U,V pairs). Each
+// chroma sample is the mean over its group of pixels (for 4:2:0 two rows of it); a group
+// reaching past the right or bottom edge repeats the last column or row, as far as it needs.
+std::vector<uint8_t> encode(const Bitmap &image, const Frame &f) {
+  const auto width = static_cast<size_t>(f.width), height = static_cast<size_t>(f.height);
+  const size_t cw = f.chroma_width(), ch = f.chroma_height();
+  const size_t across = static_cast<size_t>(f.fmt->group), down = f.fmt->half_height ? 2 : 1;
+  std::vector<uint8_t> out(f.bytes());
+  uint8_t *const y = out.data(), *const u = y + f.luma(), *const v = u + cw * ch;
+  std::vector<uint8_t> unused(2 * width);
+  for (size_t r = 0; r < height; ++r)
+    rgb_to_yuv_planes(image.pixels + 3 * width * r, width, 1, y + width * r, unused.data(),
+                      unused.data() + width);
+  std::vector<uint8_t> group(3 * across * down), group_y(across * down);
+  for (size_t cy = 0; cy < ch; ++cy) {
+    for (size_t cx = 0; cx < cw; ++cx) {
+      size_t n = 0;
+      for (size_t dy = 0; dy < down; ++dy) {
+        const size_t row = std::min(cy * down + dy, height - 1);
+        for (size_t dx = 0; dx < across; ++dx, ++n) {
+          const size_t column = std::min(cx * across + dx, width - 1);
+          std::memcpy(&group[3 * n], image.pixels + 3 * (row * width + column), 3);
+        }
+      }
+      uint8_t cb, cr;
+      rgb_to_yuv_planes(group.data(), n, static_cast<uint32_t>(n), group_y.data(), &cb, &cr);
+      const size_t at = cy * cw + cx;
+      if (f.fmt->interleaved) {
+        u[2 * at] = cb;
+        u[2 * at + 1] = cr;
+      } else {
+        u[at] = cb;
+        v[at] = cr;
+      }
+    }
+  }
+  return out;
+}
+
 bool ends_with(const std::string &s, std::string_view end) {
   return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
 }
@@ -516,6 +555,8 @@ void run_rgb2yuv(Job &job) {
                                         : pix_fmt("yuv411p");
   const std::string &output = job.output();
   const bool y4m = v.has("format") ? v.text("format") == "y4m" : ends_with(output, ".y4m");
+  if (y4m && fmt.y4m == nullptr)
+    throw UsageError(std::string(fmt.name) + " frames have no y4m form: write yuv420p");
   check_binary_output(output);
   OutputFile out(output);
   Frame first;
@@ -533,21 +574,9 @@ void run_rgb2yuv(Job &job) {
                     std::to_string(first.width) + "x" + std::to_string(first.height) +
                     ": every frame of a stream has one size");
     }
-    // Row by row, so that each stored chroma row has ceil(width / group) samples whatever the
-    // width (a row's last group repeats its last pixel as far as it needs).
-    const auto width = static_cast<size_t>(first.width);
-    const size_t cw = first.chroma_width(), group = static_cast<size_t>(fmt.group);
-    std::vector<uint8_t> y(first.luma()), cb(first.chroma_bytes() / 2), cr(cb.size());
-    std::vector<uint8_t> row_y(cw * group);
-    for (size_t r = 0; r < static_cast<size_t>(first.height); ++r) {
-      rgb_to_yuv_planes(image->pixels + 3 * width * r, width, static_cast<uint32_t>(group),
-                        row_y.data(), cb.data() + cw * r, cr.data() + cw * r);
-      std::memcpy(y.data() + width * r, row_y.data(), width);
-    }
+    const std::vector<uint8_t> frame = encode(*image, first);
     if (y4m) out.write("FRAME\n", 6);
-    out.write(y.data(), y.size());
-    out.write(cb.data(), cb.size());
-    out.write(cr.data(), cr.size());
+    out.write(frame.data(), frame.size());
   }
   out.commit();
 }

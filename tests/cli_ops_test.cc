@@ -294,6 +294,18 @@ TEST_F(CliOperations, Rgb2YuvStoresCbThenCrAndWritesY4mStreams) {
   EXPECT_EQ(slurp(path("rb.y4m")),
             header + "FRAME\n" + slurp(path("rb.yuv")) + "FRAME\n" + slurp(path("rb.yuv")));
   ASSERT_EQ(corvix({"rgb2yuv", "--format", "y4m", "--chroma", "2", path("rb.ppm"), "-"}).code, 0);
+  // 4:2:0 from a 3x3 picture (R B B / B R B / G G K): the top-left sample is the mean of two
+  // red and two blue pixels, and samples past the edges repeat the last column and row.
+  write_file(path("mix.ppm"), std::string("P6\n3 3\n255\n"
+                                          "\xff\0\0\0\0\xff\0\0\xff"
+                                          "\0\0\xff\xff\0\0\0\0\xff"
+                                          "\0\xff\0\0\xff\0\0\0\0",
+                                          38));
+  const std::string luma = "\x51\x29\x29\x29\x51\x29\x91\x91\x10";
+  ASSERT_EQ(corvix({"rgb2yuv", "--pix-fmt", "yuv420p", path("mix.ppm"), path("mix.yuv")}).code, 0);
+  EXPECT_EQ(slurp(path("mix.yuv")), luma + "\xa5\xf0\x36\x80" + "\xaf\x6e\x22\x80");
+  ASSERT_EQ(corvix({"rgb2yuv", "--pix-fmt", "nv12", path("mix.ppm"), path("mix.nv12")}).code, 0);
+  EXPECT_EQ(slurp(path("mix.nv12")), luma + "\xa5\xaf\xf0\x6e\x36\x22\x80\x80");
   // An odd width: each row's chroma holds ceil(5 / 4) samples, and converting back reads them.
   const std::string c = image_path("coffee.ppm");
   ASSERT_EQ(corvix({"cut", "--rect", "5x3+100+100", c, path("odd.ppm")}).code, 0);

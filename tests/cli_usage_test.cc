@@ -95,6 +95,7 @@ TEST_F(CliUsage, MistakesInTheCommandLineExitWithTwoAndSayWhat) {
       {{"yuv2rgb", "--chroma", "4", "--pix-fmt", "yuv411p", "--size", "512x512", still, out},
        "give one"},
       {{"yuv2rgb", "--size", "4x2", path("one.y4m"), out}, "leave out --size"},
+      {{"rgb2yuv", "--pix-fmt", "nv12", in, path("out.y4m")}, "no y4m form"},
       // Values out of range wherever they are found: a light map of the wrong size, a palette
       // of more colours than a screen has pens.
       {{"blit", "--light", "1,1,1", in, in, out}, "256x256"},
