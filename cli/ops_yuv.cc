@@ -83,13 +83,17 @@ struct Frame {
   }
 };
 
-Frame checked_frame(int32_t width, int32_t height, const PixFmt &fmt, const std::string &what) {
+// A frame whose planes, and the colour picture made from them, fit 32-bit sizes. `what` names
+// where the size came from; a size from the command line is a usage error, one from a file a
+// failure.
+Frame checked_frame(int32_t width, int32_t height, const PixFmt &fmt, const std::string &what,
+                    bool from_command_line = false) {
   const Frame f{width, height, &fmt};
-  // Each frame's planes, and the colour picture made from them, must fit 32-bit sizes.
-  if (width < 1 || height < 1 || 3 * f.luma() > INT32_MAX)
-    throw Failure(what + ": a frame of " + std::to_string(width) + "x" + std::to_string(height) +
-                  " pixels is too large");
-  return f;
+  if (width >= 1 && height >= 1 && 3 * f.luma() <= INT32_MAX) return f;
+  const std::string message = what + ": a frame of " + std::to_string(width) + "x" +
+                              std::to_string(height) + " pixels is too large";
+  if (from_command_line) throw UsageError(message);
+  throw Failure(message);
 }
 
 // ---- YUV4MPEG2 --------------------------------------------------------------------------
@@ -266,7 +270,7 @@ class FrameSource {
                        "--pix-fmt yuv411p|yuv422p|yuv444p|yuv420p|nv12 (or --chroma 4|2|1) and "
                        "--size WxH, or give a y4m stream (ffmpeg -f yuv4mpegpipe)");
     if (raw.width == 0) throw UsageError("raw YUV input needs its frame size: --size WxH");
-    frame_ = checked_frame(raw.width, raw.height, *raw.fmt, "--size");
+    frame_ = checked_frame(raw.width, raw.height, *raw.fmt, "--size", true);
     // A regular file must hold whole frames, so that a wrong size or layout fails before
     // anything is written.
     if (in_.size() > 0) {

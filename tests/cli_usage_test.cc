@@ -92,6 +92,7 @@ TEST_F(CliUsage, MistakesInTheCommandLineExitWithTwoAndSayWhat) {
       {{"yuv2rgb", "--size", "256x256", "--chroma", "4", still, path("f%s.ppm")}, "%d"},
       {{"yuv2rgb", "--size", "512x512", still, out}, "--pix-fmt yuv411p|yuv422p|yuv444p|yuv420p"},
       {{"yuv2rgb", "--pix-fmt", "nv12", still, out}, "--size WxH"},
+      {{"yuv2rgb", "--pix-fmt", "yuv444p", "--size", "30000x30000", still, out}, "too large"},
       {{"yuv2rgb", "--chroma", "4", "--pix-fmt", "yuv411p", "--size", "512x512", still, out},
        "give one"},
       {{"yuv2rgb", "--size", "4x2", path("one.y4m"), out}, "leave out --size"},
