@@ -147,7 +147,15 @@ Frame parse_y4m_header(std::string_view fields, const std::string &name) {
                         "and C420mpeg2 are)");
         break;
       }
-      default:  // frame rate, aspect ratio, extensions: nothing the conversion needs
+      case 'X':
+        // The conversion takes studio-range samples (Y 16..235); full-range ones would come
+        // out washed out.
+        if (value == "COLORRANGE=FULL")
+          throw Failure(where + " field " + std::string(field) +
+                        ": full-range samples are not supported; convert to studio range "
+                        "(ffmpeg -vf scale=out_range=tv -pix_fmt yuv420p)");
+        break;
+      default:  // frame rate, aspect ratio: nothing the conversion needs
         break;
     }
   }

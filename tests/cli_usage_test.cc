@@ -159,6 +159,7 @@ TEST_F(CliUsage, BadInputFailsWithOneAClearMessageAndNoOutputFile) {
       {"YUV4MPEG2 W4 H2 It C444\n" + frame, "field It: interlaced"},
       {"YUV4MPEG2 W4 H2 C420p10\n" + frame, "field C420p10: chroma layout not supported"},
       {"YUV4MPEG2 W4 H2 Cmono\n" + frame, "field Cmono"},
+      {"YUV4MPEG2 W4 H2 C444 XCOLORRANGE=FULL\n" + frame, "field XCOLORRANGE=FULL: full-range"},
       {"YUV4MPEG2 H2 C444\n" + frame, "no W (width) field"},
       {"YUV4MPEG2 W4 H0 C444\n" + frame, "field H0: not a height"},
       {"YUV4MPEG2 W99999999999 H2\n" + frame, "field W99999999999"},
