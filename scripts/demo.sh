@@ -24,12 +24,19 @@ mkdir -p "$out/frames"
 manifest="$out/manifest.tsv"
 : > "$manifest"
 
-export CORVIX_RUNTIME_DIR=${CORVIX_RUNTIME_DIR:-$(mktemp -d /tmp/corvix-demo-XXXXXX)}
+# A runtime directory of the demo's own, unless one is given; removed at the end.
+made_runtime=""
+if [ -z "${CORVIX_RUNTIME_DIR:-}" ]; then
+  CORVIX_RUNTIME_DIR=$(mktemp -d /tmp/corvix-demo-XXXXXX)
+  made_runtime=$CORVIX_RUNTIME_DIR
+fi
+export CORVIX_RUNTIME_DIR
+trap '[ -z "$made_runtime" ] || rm -rf "$made_runtime"' EXIT
 port=demo-$$
 "$build/corvixd" --port "$port" &
 server=$!
 # Should anything fail, the server does not outlive the demo.
-trap 'kill "$server" 2>/dev/null || true' EXIT
+trap 'kill "$server" 2>/dev/null || true; [ -z "$made_runtime" ] || rm -rf "$made_runtime"' EXIT
 for _ in $(seq 200); do [ -S "$CORVIX_RUNTIME_DIR/$port" ] && break; sleep 0.05; done
 echo "corvixd (pid $server) serves port $port"
 
@@ -196,7 +203,7 @@ set +e
 wait "$server"
 code=$?
 set -e
-trap - EXIT
+trap '[ -z "$made_runtime" ] || rm -rf "$made_runtime"' EXIT
 end=$(now)
 seconds=$(awk -v ns=$((end - start)) 'BEGIN { printf "%.3f", ns / 1e9 }')
 echo "corvixd ended with exit code $code" > "$out/quit.txt"
