@@ -5,11 +5,13 @@
 // The parser and the usage text are built from the operation table (operations.cc). Exit
 // codes: 0 done, 1 a failure while working, 2 a mistake in the command line.
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <memory>
 #include <new>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/tool.h"
@@ -69,6 +71,56 @@ class Format : public CLI::Formatter {
   std::string make_positionals(const CLI::App *) const override { return {}; }
 };
 
+// Edit distance between two short words (insertions, deletions, substitutions).
+size_t distance(std::string_view a, std::string_view b) {
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const size_t up = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
+      diagonal = up;
+    }
+  }
+  return row[b.size()];
+}
+
+// The first word of the command line that is neither an option of the whole tool nor its
+// value: where the operation's name belongs. Empty when there is none.
+std::string first_word(int argc, char **argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view a = argv[i];
+    if (a == "--port") {
+      ++i;
+      continue;
+    }
+    if (a.empty() || a[0] != '-' || a == "-") return std::string(a);
+  }
+  return {};
+}
+
+// "unknown operation 'invrt'; did you mean 'invert'?" for a first word that names no
+// operation; empty when it names one.
+std::string unknown_operation(const std::string &word) {
+  if (word.empty() || find_operation(word) != nullptr) return {};
+  std::string message = "unknown operation '" + word + "'";
+  const Operation *nearest = nullptr;
+  size_t best = 0;
+  for (const Operation &op : operations()) {
+    const size_t d = distance(word, op.name);
+    if (nearest == nullptr || d < best) {
+      nearest = &op;
+      best = d;
+    }
+  }
+  // Close means a slip of a key or two, not a different word.
+  if (nearest != nullptr && best <= 2 && 2 * best < std::string_view(nearest->name).size())
+    message += std::string("; did you mean '") + nearest->name + "'?";
+  return message;
+}
+
 const char kNotes[] =
     "\nImages are binary PPM (P6); one-byte frames (cube indices, pens) are binary PGM (P5).\n"
     "'-' is standard input or output. Operations that name a command run in an image server:\n"
@@ -91,6 +143,11 @@ int run(int argc, char **argv) {
   for (size_t i = 0; i < operations().size(); ++i)
     add_operation(app, operations()[i], parsed.files[i], parsed);
 
+  if (const std::string unknown = unknown_operation(first_word(argc, argv)); !unknown.empty()) {
+    std::fprintf(stderr, "corvix: %s\nTry 'corvix --help' for the list of operations.\n",
+                 unknown.c_str());
+    return kExitUsage;
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp &e) {
