@@ -158,10 +158,10 @@ std::vector<std::pair<std::string, BitmapPtr>> planes(const std::string &path, S
 }
 
 // The pictures of one manifest file, written as PNGs under OUTDIR/png.
-std::vector<Picture> pictures(const std::string &dir, const std::string &spec) {
-  const size_t colon = spec.find(':');
-  const std::string file = spec.substr(0, colon);
-  const std::string option = colon == std::string::npos ? "" : spec.substr(colon + 1);
+std::vector<Picture> pictures(const std::string &dir, const std::string &entry) {
+  const size_t colon = entry.find(':');
+  const std::string file = entry.substr(0, colon);
+  const std::string option = colon == std::string::npos ? "" : entry.substr(colon + 1);
   const std::string path = dir + "/" + file, stem = "png/" + base_name(file);
   std::vector<Picture> out;
   auto add = [&](const Bitmap &b, const std::string &png, const std::string &label, int zoom) {
@@ -172,7 +172,7 @@ std::vector<Picture> pictures(const std::string &dir, const std::string &spec) {
     const std::vector<std::string> f = split(option.substr(7), ':');
     const auto size = f.size() == 2 ? parse_size(f[0]) : std::nullopt;
     const auto group = f.size() == 2 ? parse_integer(f[1]) : std::nullopt;
-    if (!size || !group || *group < 1 || *group > 4) throw Failure("bad option '" + spec + "'");
+    if (!size || !group || *group < 1 || *group > 4) throw Failure("bad option '" + entry + "'");
     int n = 0;
     for (auto &[name, plane] : planes(path, *size, static_cast<int32_t>(*group)))
       add(*plane, stem + "-" + std::to_string(n++) + ".png",
@@ -185,18 +185,18 @@ std::vector<Picture> pictures(const std::string &dir, const std::string &spec) {
     add(*image, stem + ".png", file + ", " + size, 0);
   } else if (option.rfind("zoom=", 0) == 0) {
     const auto zoom = parse_integer(option.substr(5));
-    if (!zoom || *zoom < 2 || *zoom > 64) throw Failure("bad option '" + spec + "'");
+    if (!zoom || *zoom < 2 || *zoom > 64) throw Failure("bad option '" + entry + "'");
     add(*image, stem + ".png",
         file + ", " + size + ", shown " + std::to_string(*zoom) + " times enlarged",
         static_cast<int>(*zoom));
   } else if (option.rfind("detail=", 0) == 0) {
     const auto rect = parse_rect(option.substr(7));
-    if (!rect) throw Failure("bad option '" + spec + "'");
+    if (!rect) throw Failure("bad option '" + entry + "'");
     add(*image, stem + ".png", file + ", " + size, 0);
     BitmapPtr part = crop(*image, *rect);
     add(*part, stem + "-detail.png", "detail " + option.substr(7) + ", pixel for pixel", 1);
   } else {
-    throw Failure("unknown option in '" + spec + "'");
+    throw Failure("unknown option in '" + entry + "'");
   }
   return out;
 }
