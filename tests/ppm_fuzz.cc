@@ -12,7 +12,6 @@
 #include <string>
 
 #include "corvix/corvix.h"
-#include "io/ppm.h"
 
 namespace {
 
@@ -50,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   static const int fd = memfd_create("ppm-fuzz-input", MFD_CLOEXEC);
   CHECK(fd >= 0 && ftruncate(fd, 0) == 0 && pwrite(fd, data, size, 0) == ssize_t(size));
   CHECK(lseek(fd, 0, SEEK_SET) == 0);
-  if (Bitmap *b = corvix::load_ppm_fd(fd)) {
+  if (Bitmap *b = gx_loadppmasbitmapfd(fd)) {
     const std::string path = scratch_file();
     CHECK(gx_savebitmapasppm(b, path.c_str()) == 1);
     Bitmap *back = gx_loadppmasbitmap(path.c_str());
