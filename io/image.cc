@@ -13,6 +13,7 @@
 #include "core/error.h"
 #include "corvix/io.h"
 #include "io/codecs.h"
+#include "io/image.h"
 #include "io/netpbm.h"
 #include "io/ppm.h"
 #include "io/safe_file.h"
@@ -132,38 +133,46 @@ bool prepare(const Bitmap *b, Format format, int32_t quality, Prepared *p) {
 }
 
 }  // namespace
+
+Bitmap *load_image(Source &source, int32_t background, CorvixImageInfo *info) {
+  CorvixImageInfo ignored;
+  return guarded([&] { return load_from(source, background, info != nullptr ? info : &ignored); });
+}
+
+bool write_image(SafeFile &file, const Bitmap *bitmap, const char *format, int32_t quality) {
+  const Format f = pick_format(format, nullptr);
+  Prepared p;
+  if (f == Format::kNone || !prepare(bitmap, f, quality, &p)) return false;
+  return file.write(p.parts[0].data, p.parts[0].size) &&
+         file.write(p.parts[1].data, p.parts[1].size);
+}
+
 }  // namespace corvix
 
 extern "C" {
 
 Bitmap *corvix_load_image_ex(const char *filename, int32_t background, CorvixImageInfo *info) {
-  CorvixImageInfo ignored;
   const int fd = corvix::open_image_file(filename);
   if (fd < 0) return nullptr;
-  Bitmap *b = corvix::guarded([&] {
+  Bitmap *b;
+  {
     corvix::Source source = corvix::Source::descriptor(fd);
-    return corvix::load_from(source, background, info != nullptr ? info : &ignored);
-  });
+    b = corvix::load_image(source, background, info);
+  }
   ::close(fd);
   return b;
 }
 
 Bitmap *corvix_load_image_fd_ex(int fd, int32_t background, CorvixImageInfo *info) {
-  CorvixImageInfo ignored;
-  return corvix::guarded([&] {
-    corvix::Source source = corvix::Source::descriptor(fd);
-    return corvix::load_from(source, background, info != nullptr ? info : &ignored);
-  });
+  corvix::Source source = corvix::Source::descriptor(fd);
+  return corvix::load_image(source, background, info);
 }
 
 Bitmap *corvix_load_image_memory_ex(const void *data, size_t size, int32_t background,
                                     CorvixImageInfo *info) {
   if (data == nullptr && size > 0) return corvix::fail(CORVIX_E_INVALID, "no data");
-  CorvixImageInfo ignored;
-  return corvix::guarded([&] {
-    corvix::Source source = corvix::Source::memory(data, size);
-    return corvix::load_from(source, background, info != nullptr ? info : &ignored);
-  });
+  corvix::Source source = corvix::Source::memory(data, size);
+  return corvix::load_image(source, background, info);
 }
 
 Bitmap *corvix_load_image(const char *filename) {
