@@ -70,8 +70,8 @@ class Input {
         !noted_) {
       noted_ = true;
       std::fprintf(stderr,
-                   "corvix: note: %s has transparency, which was dropped (--background R,G,B "
-                   "composes it over a colour)\n",
+                   "corvix: note: %s has transparency, which was dropped ('corvix --background "
+                   "R,G,B OPERATION ...' composes it over a colour)\n",
                    input_name(path_).c_str());
     }
     if (accept == Accept::kColour && image->bytes_per_pixel != 3)
