@@ -8,36 +8,14 @@
 
 #include "corvix/corvix.h"
 #include "io/codecs.h"
-
-namespace {
-
-#define CHECK(cond) \
-  ((cond) ? void() : (std::fprintf(stderr, "image_fuzz: %s fails\n", #cond), std::abort()))
-
-long g_live_blocks = 0;
-
-}  // namespace
-
-// Served from malloc, so AddressSanitizer guards every record and pixel buffer to the byte.
-extern "C" void *PPCAllocVec(uint32_t size, uint32_t /*attr*/) {
-  // Refusing large blocks keeps a hostile header from taking the fuzzer past its memory limit;
-  // the decoders must then fail cleanly.
-  void *p = size > (64u << 20) ? nullptr : std::calloc(1, size == 0 ? 1 : size);
-  g_live_blocks += p != nullptr;
-  return p;
-}
-
-extern "C" void PPCFreeVec(void *block) {
-  g_live_blocks -= block != nullptr;
-  std::free(block);
-}
+#include "tests/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   CorvixImageInfo info{};
   corvix_clear_error();
 #if defined(CORVIX_FUZZ_PNG)
-  // The first input byte picks dropping or composing alpha.
-  const int32_t background = size > 0 && (data[0] & 1) ? 0x204060 : CORVIX_ALPHA_DROP;
+  // The last input byte picks dropping or composing alpha.
+  const int32_t background = size > 0 && (data[size - 1] & 1) ? 0x204060 : CORVIX_ALPHA_DROP;
   Bitmap *b = corvix::decode_png(data, size, background, &info);
   const char *format = "png";
 #else
