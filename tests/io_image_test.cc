@@ -137,11 +137,23 @@ TEST_F(ImageTest, SavedFilesAreWhatOtherProgramsRead) {
       EXPECT_TRUE(file_bytes(at("ours.jpg")) == file_bytes(at("theirs.jpg"))) << quality;
     }
   }
+  // The same bytes into memory, a descriptor and a stream as into a named file.
   size_t size = 0;
   void *memory = corvix_save_image_memory(grey, "png", 0, &size);
   ASSERT_NE(memory, nullptr);
   EXPECT_TRUE(std::string(static_cast<char *>(memory), size) == file_bytes(at("x.PNG")));
   std::free(memory);
+  ASSERT_EQ(gx_savebitmapasppm(photo, at("named.ppm").c_str()), 1);
+  const int fd = open(at("fd.ppm").c_str(), O_WRONLY | O_CREAT, 0600);
+  FILE *stream = fopen(at("stream.ppm").c_str(), "wb");
+  EXPECT_EQ(gx_savebitmapasppmfd(photo, fd), 1);
+  EXPECT_EQ(gx_savebitmapasppmfile(photo, stream), 1);
+  EXPECT_EQ(corvix_save_image_fd(photo, fd, "ppm", 0), 1);
+  EXPECT_EQ(corvix_save_image_fd(photo, fd, nullptr, 0), 0);  // a descriptor has no name
+  close(fd);
+  fclose(stream);
+  EXPECT_TRUE(file_bytes(at("stream.ppm")) == file_bytes(at("named.ppm")));
+  EXPECT_TRUE(file_bytes(at("fd.ppm")) == file_bytes(at("named.ppm")) + file_bytes(at("named.ppm")));
   gx_freebitmap(photo);
   gx_freebitmap(grey);
 }
