@@ -35,7 +35,8 @@ Bitmap *load_from(Source &source, int32_t background, CorvixImageInfo *info) {
   *info = CorvixImageInfo{CORVIX_FORMAT_NONE, 0};
   const int a = source.get();
   if (a == -1) {
-    if (source.error() != 0) return fail(CORVIX_E_IO, "read error: %s", std::strerror(source.error()));
+    if (source.error() != 0)
+      return fail(CORVIX_E_IO, "read error: %s", std::strerror(source.error()));
     return fail(CORVIX_E_FORMAT, "the file is empty");
   }
   const int b = source.get();
@@ -52,7 +53,8 @@ Bitmap *load_from(Source &source, int32_t background, CorvixImageInfo *info) {
     return decode_whole(rest, size, background, info);
   std::vector<uint8_t> file;
   if (!source.read_rest(&file, kLargestFile)) {
-    if (source.error() != 0) return fail(CORVIX_E_IO, "read error: %s", std::strerror(source.error()));
+    if (source.error() != 0)
+      return fail(CORVIX_E_IO, "read error: %s", std::strerror(source.error()));
     return fail(CORVIX_E_FORMAT, "the file is larger than 2 GiB");
   }
   return decode_whole(file.data(), file.size(), background, info);
@@ -178,7 +180,9 @@ Bitmap *corvix_load_image_memory_ex(const void *data, size_t size, int32_t backg
 Bitmap *corvix_load_image(const char *filename) {
   return corvix_load_image_ex(filename, CORVIX_ALPHA_DROP, nullptr);
 }
-Bitmap *corvix_load_image_fd(int fd) { return corvix_load_image_fd_ex(fd, CORVIX_ALPHA_DROP, nullptr); }
+Bitmap *corvix_load_image_fd(int fd) {
+  return corvix_load_image_fd_ex(fd, CORVIX_ALPHA_DROP, nullptr);
+}
 Bitmap *corvix_load_image_memory(const void *data, size_t size) {
   return corvix_load_image_memory_ex(data, size, CORVIX_ALPHA_DROP, nullptr);
 }

@@ -130,7 +130,8 @@ TEST_F(CliInterop, PngAndJpegFilesGoInAndOut) {
   const std::string png = path("photo.dat"), jpeg = path("photo.ppm");
   ASSERT_EQ(corvix({"invert", image_path("astronaut.ppm"), path("a.png")}).code, 0);
   std::filesystem::rename(path("a.png"), png);
-  ASSERT_EQ(shell("cjpeg -progressive " + quote(image_path("coffee.ppm")) + " > " + quote(jpeg)).code, 0);
+  ASSERT_EQ(
+      shell("cjpeg -progressive " + quote(image_path("coffee.ppm")) + " > " + quote(jpeg)).code, 0);
   for (const auto &[input, decoder] : {std::pair{png, "pngtopam"}, {jpeg, "djpeg"}}) {
     const Result theirs = shell(std::string(decoder) + " " + quote(input));
     const Result ours = corvix({"invert", input, "-"});

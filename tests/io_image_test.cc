@@ -70,7 +70,8 @@ TEST_F(ImageTest, PngDecodesAsNetpbmDecodesIt) {
   if (!have("pngtopam") || !have("pamdepth")) GTEST_SKIP() << "netpbm is missing";
   for (const std::string &file : corpus("png")) {
     const std::string ours = load(file);
-    const bool grey = file.find("grey") != std::string::npos || file.find("bilevel") != std::string::npos;
+    const bool grey =
+        file.find("grey") != std::string::npos || file.find("bilevel") != std::string::npos;
     EXPECT_EQ(ours.substr(0, 7), grey ? "13x7x1 " : "13x7x3 ") << file;
     EXPECT_TRUE(ours == theirs("pngtopam " + file + " | pamdepth 255 2>/dev/null")) << file;
   }
@@ -153,7 +154,8 @@ TEST_F(ImageTest, SavedFilesAreWhatOtherProgramsRead) {
   close(fd);
   fclose(stream);
   EXPECT_TRUE(file_bytes(at("stream.ppm")) == file_bytes(at("named.ppm")));
-  EXPECT_TRUE(file_bytes(at("fd.ppm")) == file_bytes(at("named.ppm")) + file_bytes(at("named.ppm")));
+  EXPECT_TRUE(file_bytes(at("fd.ppm")) ==
+              file_bytes(at("named.ppm")) + file_bytes(at("named.ppm")));
   gx_freebitmap(photo);
   gx_freebitmap(grey);
 }
@@ -181,7 +183,8 @@ TEST_F(ImageTest, CutAndDamagedFilesAreRefusedWithAReason) {
   EXPECT_EQ(load_bytes("P4\n1 1\n\x80"), "null: a PBM file, which is not read");
   EXPECT_EQ(load_bytes("P6\n640 480\n255\n" + std::string(1200, 'x')),
             "null: file ends after 1200 of 921600 sample bytes");
-  EXPECT_EQ(load_bytes("P5 70000 70000 255\n"), "null: 70000 x 70000 x 1 does not fit a 32-bit size");
+  EXPECT_EQ(load_bytes("P5 70000 70000 255\n"),
+            "null: 70000 x 70000 x 1 does not fit a 32-bit size");
   EXPECT_EQ(load(at("missing.png")), "null: No such file or directory");
   EXPECT_EQ(load(dir_), "null: is a directory");
 }
@@ -194,7 +197,8 @@ TEST_F(ImageTest, PlainNetpbmReadsAsTheBinaryForms) {
   EXPECT_EQ(load_bytes("P2 2 1 255 7 256"), "null: a sample exceeds the maximum value 255");
   EXPECT_EQ(load_bytes("P2 2 1 255 7 x"), "null: sample 2 is not a decimal number");
   EXPECT_EQ(load_bytes("P2 3 1 255 7 1     "), "null: file ends after 2 of 3 samples");
-  EXPECT_EQ(load_bytes("P2 3 1 255 7 1"), "null: file ends after 3 bytes, too few for 3 plain samples");
+  EXPECT_EQ(load_bytes("P2 3 1 255 7 1"),
+            "null: file ends after 3 bytes, too few for 3 plain samples");
   if (!have("pnmtoplainpnm")) GTEST_SKIP() << "netpbm is missing";
   for (const char *photo : {"coffee.ppm", "astronaut.ppm"}) {
     ASSERT_TRUE(run("pnmtoplainpnm "s + kPhotos + photo + " > " + at("plain.ppm")));

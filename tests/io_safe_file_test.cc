@@ -21,7 +21,8 @@ extern "C" int close(int fd) {
   char link[64], target[4096];
   std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
   const ssize_t n = g_failing_closes.load() > 0 ? readlink(link, target, sizeof target - 1) : -1;
-  const bool temporary = n > 0 && std::string(target, size_t(n)).find(".corvix-") != std::string::npos;
+  const bool temporary =
+      n > 0 && std::string(target, size_t(n)).find(".corvix-") != std::string::npos;
   const long result = syscall(SYS_close, fd);
   if (temporary && g_failing_closes.fetch_sub(1) > 0) {
     errno = EIO;

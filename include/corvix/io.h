@@ -19,11 +19,11 @@ CORVIX_EXTERN_C_BEGIN
  * significant first. Samples are scaled to 0..255 as (v * 255 + max / 2) / max, rounding
  * halves up; a maximum of 255 takes them as they stand.
  * Returns a bitmap of two PPCAllocVec blocks that the caller releases with gx_freebitmap,
- * or NULL with nothing allocated, the file closed and the reason set (corvix/error.h) when: the name is NULL; the file cannot
- * be opened or is a directory; the header is malformed or cut short; width or height is
- * below 1; width x height x 3 does not fit a signed 32-bit size; the maximum is 0 or above
- * 65535; a sample exceeds the maximum; fewer sample bytes follow than the header announces;
- * memory runs out. Bytes after the samples are never read. A pipe or device is read as it
+ * or NULL with nothing allocated, the file closed and the reason set (corvix/error.h) when:
+ * the name is NULL; the file cannot be opened or is a directory; the header is malformed or
+ * cut short; width or height is below 1; width x height x 3 does not fit a signed 32-bit
+ * size; the maximum is 0 or above 65535; a sample exceeds the maximum; fewer sample bytes
+ * follow than the header announces; memory runs out. Bytes after the samples are never read. A pipe or device is read as it
  * comes; a regular file must hold every announced sample before any memory is taken. */
 CORVIX_API Bitmap *gx_loadppmasbitmap(const char *filename);
 
