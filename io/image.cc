@@ -35,8 +35,7 @@ Bitmap *load_from(Source &source, int32_t background, CorvixImageInfo *info) {
   *info = CorvixImageInfo{CORVIX_FORMAT_NONE, 0};
   const int a = source.get();
   if (a == -1) {
-    if (source.error() != 0)
-      return fail(CORVIX_E_IO, "read error: %s", std::strerror(source.error()));
+    if (source.failed_reading()) return nullptr;
     return fail(CORVIX_E_FORMAT, "the file is empty");
   }
   const int b = source.get();
@@ -53,8 +52,7 @@ Bitmap *load_from(Source &source, int32_t background, CorvixImageInfo *info) {
     return decode_whole(rest, size, background, info);
   std::vector<uint8_t> file;
   if (!source.read_rest(&file, kLargestFile)) {
-    if (source.error() != 0)
-      return fail(CORVIX_E_IO, "read error: %s", std::strerror(source.error()));
+    if (source.failed_reading()) return nullptr;
     return fail(CORVIX_E_FORMAT, "the file is larger than 2 GiB");
   }
   return decode_whole(file.data(), file.size(), background, info);

@@ -35,7 +35,7 @@ constexpr int64_t kNumberCap = int64_t{1} << 40;
 
 // The reason for a source that ended or failed where `what` was due.
 Failed cut_short(Source &s, const char *what) {
-  if (s.error() != 0) return fail(CORVIX_E_IO, "read error: %s", std::strerror(s.error()));
+  if (s.failed_reading()) return {};
   return fail(CORVIX_E_FORMAT, "file ends before the header's %s", what);
 }
 
@@ -97,7 +97,7 @@ uint32_t scale_wide(const uint8_t *in, uint8_t *out, int64_t count, Max max) {
 }
 
 Failed short_samples(Source &s, int64_t got, int64_t want) {
-  if (s.error() != 0) return fail(CORVIX_E_IO, "read error: %s", std::strerror(s.error()));
+  if (s.failed_reading()) return {};
   return fail(CORVIX_E_FORMAT, "file ends after %lld of %lld sample bytes",
               static_cast<long long>(got), static_cast<long long>(want));
 }
@@ -134,7 +134,7 @@ bool read_plain_samples(Source &s, uint8_t *dst, int64_t n, uint32_t max) {
   for (int64_t i = 0; i < n; ++i) {
     const int64_t v = plain_sample(s);
     if (v == -1) {
-      if (s.error() != 0) return fail(CORVIX_E_IO, "read error: %s", std::strerror(s.error()));
+      if (s.failed_reading()) return {};
       return fail(CORVIX_E_FORMAT, "file ends after %lld of %lld samples",
                   static_cast<long long>(i), static_cast<long long>(n));
     }
@@ -165,7 +165,7 @@ const char *kind_name(int kind) {
 Bitmap *read_netpbm(Source &s, bool ppm_only) {
   const int first = s.get();
   if (first == -1) {
-    if (s.error() != 0) return fail(CORVIX_E_IO, "read error: %s", std::strerror(s.error()));
+    if (s.failed_reading()) return {};
     return fail(CORVIX_E_FORMAT, "the file is empty");
   }
   const int kind = s.get();

@@ -9,7 +9,15 @@
 #include <climits>
 #include <cstring>
 
+#include "core/error.h"
+
 namespace corvix {
+
+bool Source::failed_reading() const {
+  if (error_ == 0) return false;
+  set_error(CORVIX_E_IO, "read error: %s", std::strerror(error_));
+  return true;
+}
 
 Source::Source(Kind kind, int fd, std::FILE *file, const void *data, size_t size)
     : kind_(kind), fd_(fd), file_(file), buf_(own_) {

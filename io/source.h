@@ -53,6 +53,9 @@ class Source {
   int64_t got() const { return got_; }
   // The errno of a failed read; 0 when the source simply ended.
   int error() const { return error_; }
+  // Sets the reason for a failed read ("read error: ...") and returns true when a read
+  // failed; false, setting nothing, when the source simply ended.
+  bool failed_reading() const;
 
   // Leaves a seekable descriptor just after the last byte taken.
   void settle();

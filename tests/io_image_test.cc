@@ -187,6 +187,10 @@ TEST_F(ImageTest, CutAndDamagedFilesAreRefusedWithAReason) {
             "null: 70000 x 70000 x 1 does not fit a 32-bit size");
   EXPECT_EQ(load(at("missing.png")), "null: No such file or directory");
   EXPECT_EQ(load(dir_), "null: is a directory");
+  // A descriptor that cannot be read is a read error, not an empty file.
+  const int dir = open(dir_.c_str(), O_RDONLY | O_DIRECTORY);
+  EXPECT_EQ(shape(corvix_load_image_fd(dir)), "null: read error: Is a directory");
+  close(dir);
 }
 
 // Plain netpbm (P2, P3) reads as the binary forms: through pnmtoplainpnm, at maximum 255 and
