@@ -25,6 +25,8 @@ constexpr int kExitUsage = 2;
 struct Parsed {
   std::string port;
   bool quiet = false;
+  std::string format, background;
+  int quality = 90;
   // One entry per operation, in table order.
   std::vector<std::vector<std::string>> files;
   std::vector<CLI::App *> commands;
@@ -65,7 +67,8 @@ class Format : public CLI::Formatter {
   std::string make_usage(const CLI::App *app, std::string) const override {
     const Operation *op = app->get_parent() != nullptr ? find_operation(app->get_name()) : nullptr;
     if (op == nullptr)
-      return "Usage: corvix [--port NAME] [--quiet] OPERATION [options] FILES...\n";
+      return "Usage: corvix [--port NAME] [--quiet] [--format F] [--quality N] [--background "
+             "R,G,B] OPERATION [options] FILES...\n";
     return std::string("Usage: corvix ") + op->name + " [options] " + op->files + "\n";
   }
   std::string make_positionals(const CLI::App *) const override { return {}; }
@@ -122,7 +125,10 @@ std::string unknown_operation(const std::string &word) {
 }
 
 const char kNotes[] =
-    "\nImages are binary PPM (P6); one-byte frames (cube indices, pens) are binary PGM (P5).\n"
+    "\nImages are read as PPM, PGM (binary or plain), PNG or JPEG, told apart by their first\n"
+    "bytes, and written as PNG or JPEG when the output's name ends in .png, .jpg or .jpeg, else\n"
+    "as binary PPM (P6), or PGM (P5) for one-byte frames (cube indices, pens). Operations with\n"
+    "one input process every image of a PPM/PGM stream in turn.\n"
     "'-' is standard input or output. Operations that name a command run in an image server:\n"
     "one inside this process, or a running corvixd named by --port NAME. Try\n"
     "'corvix OPERATION --help' for an operation's options.";
@@ -137,6 +143,23 @@ int run(int argc, char **argv) {
   app.add_option("--port", parsed.port, "run server commands in the corvixd serving NAME")
       ->type_name("NAME");
   app.add_flag("--quiet,-q", parsed.quiet, "no progress bar or messages on standard error");
+  app.add_option("--format", parsed.format,
+                 "write images as FORMAT whatever the output's name (standard output is "
+                 "PPM/PGM otherwise)")
+      ->type_name("ppm|pgm|png|jpeg")
+      ->check(CLI::IsMember({"ppm", "pgm", "pnm", "png", "jpeg", "jpg"}));
+  app.add_option("--quality", parsed.quality, "JPEG quality of written images (default 90)")
+      ->type_name("1..100")
+      ->check(CLI::Range(1, 100));
+  app.add_option("--background", parsed.background,
+                 "compose transparent images over this colour instead of dropping the "
+                 "transparency")
+      ->type_name("R,G,B")
+      ->check(CLI::Validator(
+          [](std::string &text) {
+            return parse_colour(text) ? std::string() : "R,G,B: three values 0..255";
+          },
+          "", ""));
   app.require_subcommand(0, 1);
   app.footer(kNotes);
   parsed.files.resize(operations().size());
@@ -192,9 +215,18 @@ int run(int argc, char **argv) {
     std::vector<std::string> inputs;
     std::string output;
     assign_files(*op, parsed.files[index], &inputs, &output);
+    ImageOptions image;
+    image.format = parsed.format;
+    image.quality = parsed.quality;
+    image.quiet = parsed.quiet;
+    if (!parsed.background.empty()) {
+      const Colour c = *parse_colour(parsed.background);
+      image.background = (c.red << 16) | (c.green << 8) | c.blue;
+    }
+    set_image_options(image);
     Job job(*op, std::move(values), std::move(inputs), std::move(output), parsed.port,
             parsed.quiet);
-    op->run(job);
+    run_over_images(*op, job);
   } catch (const UsageError &e) {
     std::fprintf(stderr, "corvix: %s: %s\n", op->name, e.what());
     return kExitUsage;

@@ -113,16 +113,16 @@ TEST_F(CliUsage, BadInputFailsWithOneAClearMessageAndNoOutputFile) {
   const std::string photo = slurp(coffee);
   write_file(path("short.ppm"), photo.substr(0, photo.size() - 1));
   write_file(path("text.ppm"), "hello\n");
-  write_file(path("plain.ppm"), "P3\n1 1\n255\n0 0 0\n");
+  write_file(path("plain.pbm"), "P1\n1 1\n0\n");
   write_file(path("empty.ppm"), "");
   // A one-byte frame of two values that are no cube index (0..215), and a one-colour palette.
   write_file(path("g.pgm"), "P5\n2 1\n255\n\xd7\xff");
   write_file(path("pal.ppm"), "P6\n1 1\n255\nabc");
   const std::pair<std::string, std::string> inputs[] = {
       {path("missing.ppm"), "cannot read '" + path("missing.ppm") + "': No such file or directory"},
-      {path("short.ppm"), "malformed or truncated PPM file"},
-      {path("text.ppm"), "not a binary PPM"},
-      {path("plain.ppm"), "plain-text"},
+      {path("short.ppm"), "file ends after 719999 of 720000 sample bytes"},
+      {path("text.ppm"), "not a PPM, PGM, PNG or JPEG file"},
+      {path("plain.pbm"), "a plain PBM file, which is not read"},
       {dir_, "is a directory"},
       {path("empty.ppm"), "empty"},
   };
@@ -131,9 +131,9 @@ TEST_F(CliUsage, BadInputFailsWithOneAClearMessageAndNoOutputFile) {
     refused({"invert", input, out}, 1, message, out);
     refused({"rotate", "--angle", "5", input, out}, 1, message, out);
   }
-  refused({"invert", "-", out}, 1, "standard input: malformed or truncated", out,
+  refused({"invert", "-", out}, 1, "standard input: file ends after", out,
           path("short.ppm"));
-  refused({"deinterlace", path("g.pgm"), out}, 1, "needs a colour PPM", out);
+  refused({"deinterlace", path("g.pgm"), out}, 1, "needs a colour image", out);
   // Frames that do not fit together.
   refused({"fade", coffee, image_path("astronaut.ppm"), out}, 1, "600x400", out);
   refused({"pens", "--palette", path("pal.ppm"), path("g.pgm"), out}, 1, "cube index", out);

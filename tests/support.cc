@@ -16,6 +16,7 @@
 #include <thread>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -158,5 +159,16 @@ Host::Host(const std::string &port_name)
     : corvix::Host((runtime_dir(), corvix_host_open(port_name.c_str()))) {}
 
 Host::Host() : corvix::Host((runtime_dir(), corvix_host_embedded())) {}
+
+std::string file_bytes(const std::string &path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+void put_file(const std::string &path, const std::string &bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+bool run_shell(const std::string &command) { return std::system(command.c_str()) == 0; }
 
 }  // namespace corvix::test

@@ -96,6 +96,12 @@ class Host : public corvix::Host {
   }
 };
 
+// A whole file's bytes ("" when it cannot be read); a file holding exactly `bytes`.
+std::string file_bytes(const std::string &path);
+void put_file(const std::string &path, const std::string &bytes);
+// Whether a shell command line succeeds.
+bool run_shell(const std::string &command);
+
 }  // namespace corvix::test
 
 #endif
