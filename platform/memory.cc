@@ -7,14 +7,17 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <mutex>
 
 #include "corvix/platform.h"
+#include "platform/owner_ids.h"
 #include "platform/range_allocator.h"
 
 // Under AddressSanitizer everything of the segment that is not a live block is poisoned, so a
@@ -34,6 +37,8 @@ namespace {
 constexpr uint64_t kDefaultHostQuota = uint64_t{1} << 30;
 constexpr uint64_t kTrimBudget = uint64_t{256} << 20;  // freed bytes between trims
 constexpr uint64_t kPage = 4096;
+// Ranges shorter than this are cleared with memset; longer ones look for pages with data.
+constexpr uint64_t kClearByPages = 64 * 1024;
 
 struct State {
   Segment seg{-1, nullptr};
@@ -42,6 +47,10 @@ struct State {
   uint64_t calls = 0;
   uint64_t fail_at = 0;  // call number that fails, 0 = none
   uint64_t freed_since_trim = 0;
+  bool trim_due = false;
+  int trim_in_slices = 0;  // server loops that trim in slices
+  uint64_t trim_cursor = 0;  // where the next trim slice goes on
+  OwnerIds owner_ids;
   uint64_t quota = kDefaultHostQuota;
   uint64_t high_water = kSegmentReserved;  // end of the part ever handed out (poisoned so far)
 };
@@ -73,15 +82,59 @@ State &state() {
 
 thread_local uint32_t t_owner = 0;
 
-// Punches the whole pages inside every large free range. Caller holds the lock.
-void trim_locked(State &s) {
+uint64_t page_down(uint64_t a) { return a / kPage * kPage; }
+uint64_t page_up(uint64_t a) { return (a + kPage - 1) / kPage * kPage; }
+
+void punch(int fd, uint64_t from, uint64_t to) {
+  fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(from),
+            static_cast<off_t>(to - from));
+}
+
+// The next run of pages holding data inside [from, to), as [*begin, *end); false when there
+// is none. A hole reads as zeros.
+bool next_data(int fd, uint64_t from, uint64_t to, uint64_t *begin, uint64_t *end) {
+  const off_t d = lseek(fd, static_cast<off_t>(from), SEEK_DATA);
+  if (d < 0 || static_cast<uint64_t>(d) >= to) return false;
+  const off_t h = lseek(fd, d, SEEK_HOLE);
+  *begin = static_cast<uint64_t>(d);
+  *end = h < 0 ? to : std::min<uint64_t>(static_cast<uint64_t>(h), to);
+  return true;
+}
+
+// Gives back up to `budget` bytes of pages holding data inside large free ranges, going on
+// from where the last slice stopped. Caller holds the lock. False once every free range was
+// visited.
+bool trim_slice_locked(State &s, uint64_t budget) {
+  const auto &free = s.ranges.free_ranges();
+  auto it = free.upper_bound(s.trim_cursor);
+  if (it != free.begin() && std::prev(it)->first + std::prev(it)->second > s.trim_cursor)
+    --it;  // the range holding the cursor
+  uint64_t done = 0;
+  for (; it != free.end(); ++it) {
+    const uint64_t lo = std::max(page_up(it->first), page_down(s.trim_cursor));
+    const uint64_t hi = page_down(it->first + it->second);
+    if (page_up(it->first) + 16 * kPage > hi) continue;
+    uint64_t at = lo, b = 0, e = 0;
+    while (at < hi && next_data(s.seg.fd, at, hi, &b, &e)) {
+      e = std::min(e, b + (budget - done));
+      punch(s.seg.fd, b, e);
+      done += e - b;
+      at = e;
+      if (done >= budget) {
+        s.trim_cursor = at;
+        return true;
+      }
+    }
+  }
+  s.trim_cursor = 0;
+  s.trim_due = false;
   s.freed_since_trim = 0;
-  for (const auto &[addr, size] : s.ranges.free_ranges()) {
-    const uint64_t lo = (addr + kPage - 1) / kPage * kPage;
-    const uint64_t hi = (addr + size) / kPage * kPage;
-    if (hi >= lo + 16 * kPage)
-      fallocate(s.seg.fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE,
-                static_cast<off_t>(lo), static_cast<off_t>(hi - lo));
+  return false;
+}
+
+void trim_locked(State &s) {
+  s.trim_cursor = 0;
+  while (trim_slice_locked(s, UINT64_MAX / 2)) {
   }
 }
 
@@ -108,11 +161,31 @@ uint32_t allocate(uint32_t owner, uint32_t size, uint32_t attr) {
       CORVIX_UNPOISON(s.seg.base + addr, size);
     }
   }
-  if (addr != 0 && (attr & MEMF_CLEAR) != 0) std::memset(s.seg.base + addr, 0, size);
+  if (addr != 0 && (attr & MEMF_CLEAR) != 0) clear_range(addr, size);
   return static_cast<uint32_t>(addr);
 }
 
 }  // namespace
+
+void clear_range(uint64_t address, uint64_t length) {
+  State &s = state();
+  uint8_t *base = s.seg.base;
+  if (length < kClearByPages) {
+    std::memset(base + address, 0, length);
+    return;
+  }
+  // Pages the range shares with its neighbours are written; whole pages inside it that hold
+  // data are given back and read as zeros from then on.
+  const uint64_t end = address + length;
+  const uint64_t inner_lo = page_up(address), inner_hi = page_down(end);
+  std::memset(base + address, 0, inner_lo - address);
+  std::memset(base + inner_hi, 0, end - inner_hi);
+  uint64_t at = inner_lo, b = 0, e = 0;
+  while (at < inner_hi && next_data(s.seg.fd, at, inner_hi, &b, &e)) {
+    punch(s.seg.fd, b, e);
+    at = e;
+  }
+}
 
 const Segment &segment() { return state().seg; }
 
@@ -143,7 +216,10 @@ int free_for(uint32_t owner, uint32_t address) {
   }
   CORVIX_POISON(s.seg.base + address, reserved);
   s.freed_since_trim += reserved;
-  if (s.freed_since_trim >= kTrimBudget) trim_locked(s);
+  if (s.freed_since_trim >= kTrimBudget) {
+    s.trim_due = true;
+    if (s.trim_in_slices == 0) trim_locked(s);
+  }
   return 0;
 }
 
@@ -158,8 +234,28 @@ void release_owner(uint32_t owner, bool trim) {
   std::lock_guard<std::mutex> g(s.lock);
   for (const auto &[addr, size] : s.ranges.release_owner(owner)) {
     CORVIX_POISON(s.seg.base + addr, size);
+    s.freed_since_trim += size;
   }
-  if (trim) trim_locked(s);
+  if (trim) {
+    s.trim_due = true;
+    if (s.trim_in_slices == 0) trim_locked(s);
+  }
+}
+
+uint32_t acquire_owner(uint64_t group) {
+  State &s = state();
+  std::lock_guard<std::mutex> g(s.lock);
+  const uint32_t owner = s.owner_ids.acquire();
+  if (owner != OwnerIds::kNone && group != 0) s.ranges.join_group(owner, group);
+  return owner;
+}
+
+void retire_owner(uint32_t owner, bool trim) {
+  release_owner(owner, trim);
+  State &s = state();
+  std::lock_guard<std::mutex> g(s.lock);
+  s.ranges.leave_group(owner);
+  s.owner_ids.retire(owner);
 }
 
 uint64_t owner_blocks(uint32_t owner) {
@@ -197,6 +293,31 @@ void trim_segment() {
   State &s = state();
   std::lock_guard<std::mutex> g(s.lock);
   trim_locked(s);
+}
+
+void set_trim_in_slices(bool on) {
+  State &s = state();
+  std::lock_guard<std::mutex> g(s.lock);
+  s.trim_in_slices += on ? 1 : -1;
+}
+
+bool trim_due() {
+  State &s = state();
+  std::lock_guard<std::mutex> g(s.lock);
+  return s.trim_due;
+}
+
+void request_trim() {
+  State &s = state();
+  std::lock_guard<std::mutex> g(s.lock);
+  s.trim_due = true;
+}
+
+bool trim_step(uint64_t budget) {
+  State &s = state();
+  std::lock_guard<std::mutex> g(s.lock);
+  if (!s.trim_due) return false;
+  return trim_slice_locked(s, budget);
 }
 
 }  // namespace corvix
