@@ -57,7 +57,7 @@ bool g_stop_installed = false;
 sigset_t g_wait_mask;  // the thread's mask with the stop signals let through
 
 // Bytes of background work (clearing, giving pages back) between two looks at the hosts.
-constexpr uint64_t kSlice = uint64_t{16} << 20;
+constexpr uint64_t kSlice = uint64_t{8} << 20;
 // Cleared allocations at least this large are cleared in slices between other hosts' turns.
 constexpr uint64_t kClearInSlices = uint64_t{4} << 20;
 

@@ -233,8 +233,13 @@ TEST(ServerProcess, HostileArgumentsDatagramsAndFloodsAreRefused) {
   }
   // The argument block itself: not the host's, null, too short for the words the command
   // reads. No write at all, an error for the sender.
-  for (uint32_t bad : {0u, 0x10u, 0xFFFFFFFCu, other_block, freed, short_block})
+  for (uint32_t bad : {0u, 0x10u, 0xFFFFFFFCu, other_block, freed, short_block}) {
+    corvix_clear_error();
     EXPECT_LT(h.send(2, bad), 0) << bad;
+    EXPECT_EQ(corvix_last_error_class(), CORVIX_E_REFUSED) << bad;
+    EXPECT_NE(std::string(corvix_last_error()).find("argument block " + std::to_string(bad)),
+              std::string::npos) << corvix_last_error();
+  }
   EXPECT_EQ(other.word(other_block, 0), 0xDEADBEEFu);
   // Memory requests the host has no right to.
   const uint32_t mine = h.blocks();
