@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,6 +16,8 @@
 #include <cstring>
 #include <iterator>
 #include <mutex>
+#include <utility>
+#include <vector>
 
 #include "corvix/platform.h"
 #include "platform/owner_ids.h"
@@ -36,9 +39,15 @@ namespace {
 
 constexpr uint64_t kDefaultHostQuota = uint64_t{1} << 30;
 constexpr uint64_t kTrimBudget = uint64_t{256} << 20;  // freed bytes between trims
+// Pages kept in memory beyond the recent peak of live bytes before a trim gives any back.
+constexpr uint64_t kWorkingSetSlack = uint64_t{64} << 20;
 constexpr uint64_t kPage = 4096;
 // Ranges shorter than this are cleared with memset; longer ones look for pages with data.
 constexpr uint64_t kClearByPages = 64 * 1024;
+// Blocks at least this large give their pages with data back instead of writing them: a
+// smaller block is about to be written by its owner, and writing pages in memory costs less
+// than faulting them in again.
+constexpr uint64_t kClearByPunching = uint64_t{32} << 20;
 
 struct State {
   Segment seg{-1, nullptr};
@@ -46,8 +55,14 @@ struct State {
   RangeAllocator ranges{kSegmentReserved, kSegmentSize};
   uint64_t calls = 0;
   uint64_t fail_at = 0;  // call number that fails, 0 = none
-  uint64_t freed_since_trim = 0;
+  uint64_t freed_since_trim = 0;  // since the last look at the working set
+  bool freed_since_full_trim = false;
   bool trim_due = false;
+  uint64_t trim_left = 0;  // bytes the current trim still gives back (UINT64_MAX: all)
+  // The working set: the highest live bytes seen since the last look, and in the window
+  // before it. Free pages within it stay in memory, so a stream of frames that are taken
+  // and freed again does not fault its pages in over and over.
+  uint64_t peak_live = 0, peak_live_before = 0;
   int trim_in_slices = 0;  // server loops that trim in slices
   uint64_t trim_cursor = 0;  // where the next trim slice goes on
   OwnerIds owner_ids;
@@ -101,10 +116,49 @@ bool next_data(int fd, uint64_t from, uint64_t to, uint64_t *begin, uint64_t *en
   return true;
 }
 
+void finish_trim(State &s) {
+  if (s.trim_left == UINT64_MAX) s.freed_since_full_trim = false;
+  s.trim_cursor = 0;
+  s.trim_due = false;
+  s.trim_left = 0;
+}
+
+// A trim of part of the free pages goes from the highest addresses down: the allocator
+// prefers the lowest of equal fits, so the pages a stream of frames reuses are the last to
+// go. The cursor is the end of the part not yet visited. Caller holds the lock.
+bool trim_top_slice_locked(State &s, uint64_t budget) {
+  const auto &free = s.ranges.free_ranges();
+  budget = std::min(budget, s.trim_left);
+  uint64_t done = 0;
+  for (auto it = free.lower_bound(s.trim_cursor); it != free.begin() && done < budget;) {
+    --it;
+    const uint64_t lo = page_up(it->first);
+    const uint64_t hi = std::min(page_down(it->first + it->second), s.trim_cursor);
+    s.trim_cursor = it->first;
+    if (lo + 16 * kPage > hi) continue;
+    std::vector<std::pair<uint64_t, uint64_t>> runs;
+    for (uint64_t at = lo, b = 0, e = 0; at < hi && next_data(s.seg.fd, at, hi, &b, &e); at = e)
+      runs.emplace_back(b, e);
+    for (auto r = runs.rbegin(); r != runs.rend() && done < budget; ++r) {
+      const uint64_t from = std::max(r->first, r->second - (budget - done));
+      punch(s.seg.fd, from, r->second);
+      done += r->second - from;
+      if (done >= budget) s.trim_cursor = from;
+    }
+  }
+  s.trim_left -= std::min(done, s.trim_left);
+  if (s.trim_left == 0 || done < budget) {
+    finish_trim(s);
+    return false;
+  }
+  return true;
+}
+
 // Gives back up to `budget` bytes of pages holding data inside large free ranges, going on
 // from where the last slice stopped. Caller holds the lock. False once every free range was
 // visited.
 bool trim_slice_locked(State &s, uint64_t budget) {
+  if (s.trim_left != UINT64_MAX) return trim_top_slice_locked(s, budget);
   const auto &free = s.ranges.free_ranges();
   auto it = free.upper_bound(s.trim_cursor);
   if (it != free.begin() && std::prev(it)->first + std::prev(it)->second > s.trim_cursor)
@@ -126,15 +180,39 @@ bool trim_slice_locked(State &s, uint64_t budget) {
       }
     }
   }
-  s.trim_cursor = 0;
-  s.trim_due = false;
-  s.freed_since_trim = 0;
+  finish_trim(s);
   return false;
 }
 
+void start_trim(State &s, uint64_t bytes) {
+  s.trim_due = true;
+  s.trim_left = bytes;
+  s.trim_cursor = bytes == UINT64_MAX ? 0 : UINT64_MAX;
+}
+
 void trim_locked(State &s) {
-  s.trim_cursor = 0;
+  start_trim(s, UINT64_MAX);
   while (trim_slice_locked(s, UINT64_MAX / 2)) {
+  }
+}
+
+uint64_t resident_bytes(const State &s) {
+  struct stat st{};
+  return fstat(s.seg.fd, &st) == 0 ? static_cast<uint64_t>(st.st_blocks) * 512 : 0;
+}
+
+// After enough was freed: the pages in memory beyond the working set go back.
+void trim_past_working_set(State &s) {
+  s.freed_since_trim = 0;
+  const uint64_t keep = std::max(s.peak_live, s.peak_live_before) + kWorkingSetSlack;
+  s.peak_live_before = s.peak_live;
+  s.peak_live = s.ranges.live_bytes();
+  const uint64_t resident = resident_bytes(s);
+  if (resident <= keep) return;
+  start_trim(s, resident - keep);
+  if (s.trim_in_slices == 0) {
+    while (trim_slice_locked(s, UINT64_MAX / 2)) {
+    }
   }
 }
 
@@ -153,6 +231,7 @@ uint32_t allocate(uint32_t owner, uint32_t size, uint32_t attr) {
     if (size > INT32_MAX) return 0;
     addr = s.ranges.allocate(size, owner);
     if (addr != 0) {
+      s.peak_live = std::max(s.peak_live, s.ranges.live_bytes());
       const uint64_t end = addr + s.ranges.block_at(addr)->reserved;
       if (end > s.high_water) {
         CORVIX_POISON(s.seg.base + s.high_water, end - s.high_water);
@@ -161,13 +240,13 @@ uint32_t allocate(uint32_t owner, uint32_t size, uint32_t attr) {
       CORVIX_UNPOISON(s.seg.base + addr, size);
     }
   }
-  if (addr != 0 && (attr & MEMF_CLEAR) != 0) clear_range(addr, size);
+  if (addr != 0 && (attr & MEMF_CLEAR) != 0) clear_range(addr, size, size);
   return static_cast<uint32_t>(addr);
 }
 
 }  // namespace
 
-void clear_range(uint64_t address, uint64_t length) {
+void clear_range(uint64_t address, uint64_t length, uint64_t block_size) {
   State &s = state();
   uint8_t *base = s.seg.base;
   if (length < kClearByPages) {
@@ -175,14 +254,18 @@ void clear_range(uint64_t address, uint64_t length) {
     return;
   }
   // Pages the range shares with its neighbours are written; whole pages inside it that hold
-  // data are given back and read as zeros from then on.
+  // no data are left alone, and those with data of a large block are given back (they read
+  // as zeros from then on).
   const uint64_t end = address + length;
   const uint64_t inner_lo = page_up(address), inner_hi = page_down(end);
   std::memset(base + address, 0, inner_lo - address);
   std::memset(base + inner_hi, 0, end - inner_hi);
   uint64_t at = inner_lo, b = 0, e = 0;
   while (at < inner_hi && next_data(s.seg.fd, at, inner_hi, &b, &e)) {
-    punch(s.seg.fd, b, e);
+    if (block_size >= kClearByPunching)
+      punch(s.seg.fd, b, e);
+    else
+      std::memset(base + b, 0, e - b);
     at = e;
   }
 }
@@ -216,10 +299,9 @@ int free_for(uint32_t owner, uint32_t address) {
   }
   CORVIX_POISON(s.seg.base + address, reserved);
   s.freed_since_trim += reserved;
-  if (s.freed_since_trim >= kTrimBudget) {
-    s.trim_due = true;
-    if (s.trim_in_slices == 0) trim_locked(s);
-  }
+  s.freed_since_full_trim = true;
+  if (s.freed_since_trim >= kTrimBudget && !(s.trim_due && s.trim_left == UINT64_MAX))
+    trim_past_working_set(s);
   return 0;
 }
 
@@ -234,11 +316,12 @@ void release_owner(uint32_t owner, bool trim) {
   std::lock_guard<std::mutex> g(s.lock);
   for (const auto &[addr, size] : s.ranges.release_owner(owner)) {
     CORVIX_POISON(s.seg.base + addr, size);
-    s.freed_since_trim += size;
+    s.freed_since_full_trim = true;
   }
   if (trim) {
-    s.trim_due = true;
+    // A host left: everything free goes back.
     if (s.trim_in_slices == 0) trim_locked(s);
+    else start_trim(s, UINT64_MAX);
   }
 }
 
@@ -286,7 +369,7 @@ uint64_t host_quota() {
 bool trim_pending() {
   State &s = state();
   std::lock_guard<std::mutex> g(s.lock);
-  return s.freed_since_trim > 0;
+  return s.freed_since_full_trim;
 }
 
 void trim_segment() {
@@ -310,7 +393,7 @@ bool trim_due() {
 void request_trim() {
   State &s = state();
   std::lock_guard<std::mutex> g(s.lock);
-  s.trim_due = true;
+  start_trim(s, UINT64_MAX);
 }
 
 bool trim_step(uint64_t budget) {

@@ -47,10 +47,10 @@ void retire_owner(uint32_t owner, bool trim = true);
 // Services the server gives its hosts. Addresses are segment offsets. With MEMF_CLEAR the
 // block is zero-filled before this returns.
 uint32_t alloc_for(uint32_t owner, uint32_t size, uint32_t attr);
-// Zero-fills [address, address + length) of a block the caller holds. Pages that hold no
-// data (never written, or given back) are left alone, and whole pages of a large range are
-// given back to the system instead of being written.
-void clear_range(uint64_t address, uint64_t length);
+// Zero-fills [address, address + length), part of a block of `block_size` bytes the caller
+// holds. Pages that hold no data (never written, or given back) are left alone; whole pages
+// of a large block are given back to the system instead of being written.
+void clear_range(uint64_t address, uint64_t length, uint64_t block_size);
 // 0, or -EINVAL (not a live block) / -EPERM (another owner's block).
 int free_for(uint32_t owner, uint32_t address);
 // [address, address + length) lies inside one live block of `owner`.

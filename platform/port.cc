@@ -312,7 +312,7 @@ void serve_connection(PPCPort *port, const std::shared_ptr<Connection> &conn) {
           watch(port, *conn);
           return;
         }
-        clear_range(reply.value, req.arg0);
+        clear_range(reply.value, req.arg0, req.arg0);
       }
       break;
     case protocol::kFree:
@@ -340,7 +340,7 @@ bool background_slice(PPCPort *port) {
     port->clearing.pop_front();
     // Slices end on page boundaries, so only the block's own ends are partial pages.
     const uint64_t stop = std::min(conn->clear_end, (conn->clear_at + kSlice) / 4096 * 4096);
-    clear_range(conn->clear_at, stop - conn->clear_at);
+    clear_range(conn->clear_at, stop - conn->clear_at, conn->clear_end - conn->clear_block);
     conn->clear_at = stop;
     if (stop < conn->clear_end) {
       port->clearing.push_back(conn);

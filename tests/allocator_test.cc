@@ -1,4 +1,5 @@
 // The range allocator against a trivial model, and PPCAllocVec's contract.
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -204,6 +205,37 @@ TEST(Segment, TrimInSlicesReturnsEveryFreePage) {
   EXPECT_LE(resident() + size - (1u << 20), before) << "every free page went back";
   EXPECT_TRUE(std::all_of(keep, keep + size, [](uint8_t v) { return v == 1; }));
   PPCFreeVec(keep);
+}
+
+// A stream of frames taken and freed keeps its pages in memory (no frame faults them in
+// again), while pages past the recent working set still go back.
+TEST(Segment, FrameStreamKeepsItsWorkingSetAndGivesBackTheRest) {
+  auto resident = [] {
+    struct stat st{};
+    fstat(segment().fd, &st);
+    return static_cast<uint64_t>(st.st_blocks) * 512;
+  };
+  auto faults = [] {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_minflt;
+  };
+  constexpr uint32_t kFrame = 8u << 20, kBurst = 160u << 20;
+  trim_segment();
+  auto *burst = static_cast<uint8_t *>(PPCAllocVec(kBurst, MEMF_ANY));
+  ASSERT_NE(burst, nullptr);
+  std::memset(burst, 1, kBurst);
+  PPCFreeVec(burst);
+  const auto frame = [] {
+    auto *p = static_cast<uint8_t *>(PPCAllocVec(kFrame, MEMF_CLEAR));
+    std::memset(p, 2, kFrame);
+    PPCFreeVec(p);
+  };
+  frame();
+  const long before = faults();
+  for (int i = 0; i < 96; ++i) frame();  // 768 MiB freed: three looks at the working set
+  EXPECT_LT(faults() - before, long{kFrame / 4096 / 2}) << "frames faulted their pages in again";
+  EXPECT_LT(resident(), uint64_t{kFrame} + (96u << 20)) << "the burst's pages stayed";
 }
 
 }  // namespace

@@ -484,25 +484,28 @@ TEST(ServerProcess, NoFilesLeftBehindAndStaleOnesReclaimed) {
   EXPECT_TRUE(served) << "a stale socket and lock are taken over";
 }
 
-// A large cleared block is zero whatever the pages held before, and the partial pages it
-// shares with its neighbours keep the neighbours' bytes.
+// A large cleared block is zero whatever its pages held before (pages given back, or
+// written for a smaller block), and the partial pages it shares with its neighbours keep the
+// neighbours' bytes.
 TEST(ServerProcess, LargeClearedBlocksAreZeroAndNeighboursKeepTheirBytes) {
   ServerProcess server;
   Host h(server.name());
-  const uint32_t size = (37u << 20) + 123;  // slices of the clear, and a ragged end
-  const uint32_t before = h.alloc(40, MEMF_ANY), big = h.alloc(size, MEMF_ANY);
-  const uint32_t after = h.alloc(40, MEMF_ANY);
-  ASSERT_TRUE(before != 0 && big != 0 && after != 0);
-  ASSERT_EQ(after, big + ((size + 15) & ~15u)) << "blocks are not neighbours";
-  std::memset(h.at(before), 0xCD, 40);
-  std::memset(h.at(big), 0xAB, size);
-  std::memset(h.at(after), 0xCD, 40);
-  h.free(big);
-  ASSERT_EQ(h.alloc(size, MEMF_CLEAR), big);
-  const uint8_t *p = h.at(big);
-  EXPECT_EQ(std::count(p, p + size, 0), static_cast<long>(size));
-  const std::vector<uint8_t> cd(40, 0xCD);
-  EXPECT_TRUE(holds(h, before, cd) && holds(h, after, cd));
+  for (const uint32_t size : {(37u << 20) + 123, (5u << 20) + 77}) {  // ragged ends
+    const uint32_t before = h.alloc(40, MEMF_ANY), big = h.alloc(size, MEMF_ANY);
+    const uint32_t after = h.alloc(40, MEMF_ANY);
+    ASSERT_TRUE(before != 0 && big != 0 && after != 0);
+    ASSERT_EQ(after, big + ((size + 15) & ~15u)) << "blocks are not neighbours";
+    std::memset(h.at(before), 0xCD, 40);
+    std::memset(h.at(big), 0xAB, size);
+    std::memset(h.at(after), 0xCD, 40);
+    h.free(big);
+    ASSERT_EQ(h.alloc(size, MEMF_CLEAR), big);
+    const uint8_t *p = h.at(big);
+    EXPECT_EQ(std::count(p, p + size, 0), static_cast<long>(size)) << size;
+    const std::vector<uint8_t> cd(40, 0xCD);
+    EXPECT_TRUE(holds(h, before, cd) && holds(h, after, cd)) << size;
+    for (uint32_t a : {before, big, after}) h.free(a);
+  }
 }
 
 }  // namespace
