@@ -196,7 +196,7 @@ void trim_locked(State &s) {
   }
 }
 
-uint64_t resident_bytes(const State &s) {
+uint64_t resident_locked(const State &s) {
   struct stat st{};
   return fstat(s.seg.fd, &st) == 0 ? static_cast<uint64_t>(st.st_blocks) * 512 : 0;
 }
@@ -207,7 +207,7 @@ void trim_past_working_set(State &s) {
   const uint64_t keep = std::max(s.peak_live, s.peak_live_before) + kWorkingSetSlack;
   s.peak_live_before = s.peak_live;
   s.peak_live = s.ranges.live_bytes();
-  const uint64_t resident = resident_bytes(s);
+  const uint64_t resident = resident_locked(s);
   if (resident <= keep) return;
   start_trim(s, resident - keep);
   if (s.trim_in_slices == 0) {
@@ -371,6 +371,8 @@ bool trim_pending() {
   std::lock_guard<std::mutex> g(s.lock);
   return s.freed_since_full_trim;
 }
+
+uint64_t resident_bytes() { return resident_locked(state()); }
 
 void trim_segment() {
   State &s = state();

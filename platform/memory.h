@@ -63,6 +63,8 @@ uint64_t owner_bytes(uint32_t owner);
 // Byte quota of every host (owner other than 0).
 void set_host_quota(uint64_t bytes);
 uint64_t host_quota();
+// Bytes of the segment in memory (live blocks and free pages not given back).
+uint64_t resident_bytes();
 // Gives the pages of free ranges back to the system.
 void trim_segment();
 // True when blocks were freed since the last trim (a server trims when it falls idle).

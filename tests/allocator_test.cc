@@ -145,19 +145,14 @@ TEST_F(PPCAllocVecTest, HostQuotaAndReclaim) {
 
 // Freed frame-sized blocks give their pages back; the segment cannot be resized by anyone.
 TEST(Segment, ReleasedPagesReturnAndTheSizeIsSealed) {
-  auto resident = [] {
-    struct stat st{};
-    fstat(segment().fd, &st);
-    return static_cast<uint64_t>(st.st_blocks) * 512;
-  };
   const uint32_t size = 96u << 20;
   auto *p = static_cast<uint8_t *>(PPCAllocVec(size, MEMF_ANY));
   ASSERT_NE(p, nullptr);
   std::memset(p, 1, size);
-  const uint64_t touched = resident();
+  const uint64_t touched = resident_bytes();
   PPCFreeVec(p);
   trim_segment();
-  EXPECT_LT(resident() + size / 2, touched);
+  EXPECT_LT(resident_bytes() + size / 2, touched);
   EXPECT_NE(ftruncate(segment().fd, 0), 0);
   EXPECT_EQ(errno, EPERM);
 }
@@ -182,11 +177,6 @@ TEST(OwnerIds, NeverZeroNeverReservedNeverOneStillHeld) {
 // Pages of free ranges go back in slices when a server loop asks for them, all of them in the
 // end, and none while the ranges are live.
 TEST(Segment, TrimInSlicesReturnsEveryFreePage) {
-  auto resident = [] {
-    struct stat st{};
-    fstat(segment().fd, &st);
-    return static_cast<uint64_t>(st.st_blocks) * 512;
-  };
   trim_segment();
   const uint32_t size = 24u << 20;
   auto *keep = static_cast<uint8_t *>(PPCAllocVec(size, MEMF_ANY));
@@ -197,12 +187,12 @@ TEST(Segment, TrimInSlicesReturnsEveryFreePage) {
   set_trim_in_slices(true);
   PPCFreeVec(p);
   request_trim();
-  const uint64_t before = resident();
+  const uint64_t before = resident_bytes();
   int slices = 0;
   while (trim_step(2u << 20)) ++slices;
   set_trim_in_slices(false);
   EXPECT_GE(slices, 11) << "slices of 2 MiB over 24 MiB";
-  EXPECT_LE(resident() + size - (1u << 20), before) << "every free page went back";
+  EXPECT_LE(resident_bytes() + size - (1u << 20), before) << "every free page went back";
   EXPECT_TRUE(std::all_of(keep, keep + size, [](uint8_t v) { return v == 1; }));
   PPCFreeVec(keep);
 }
@@ -210,11 +200,6 @@ TEST(Segment, TrimInSlicesReturnsEveryFreePage) {
 // A stream of frames taken and freed keeps its pages in memory (no frame faults them in
 // again), while pages past the recent working set still go back.
 TEST(Segment, FrameStreamKeepsItsWorkingSetAndGivesBackTheRest) {
-  auto resident = [] {
-    struct stat st{};
-    fstat(segment().fd, &st);
-    return static_cast<uint64_t>(st.st_blocks) * 512;
-  };
   auto faults = [] {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
@@ -235,7 +220,7 @@ TEST(Segment, FrameStreamKeepsItsWorkingSetAndGivesBackTheRest) {
   const long before = faults();
   for (int i = 0; i < 96; ++i) frame();  // 768 MiB freed: three looks at the working set
   EXPECT_LT(faults() - before, long{kFrame / 4096 / 2}) << "frames faulted their pages in again";
-  EXPECT_LT(resident(), uint64_t{kFrame} + (96u << 20)) << "the burst's pages stayed";
+  EXPECT_LT(resident_bytes(), uint64_t{kFrame} + (96u << 20)) << "the burst's pages stayed";
 }
 
 }  // namespace
