@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "bench/support.h"
+#include "platform/memory.h"
 
 namespace corvix::bench {
 namespace {
@@ -152,6 +153,7 @@ BENCHMARK(BM_MemsetGiB)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTi
 // timed.
 void BM_ClearedGiB(benchmark::State &state) {
   const bool dirty = state.range(0) != 0;
+  trim_segment();  // no page of an earlier benchmark in memory
   for (auto _ : state) {
     auto *p = static_cast<uint8_t *>(PPCAllocVec(kGiB, MEMF_CLEAR));
     if (p == nullptr) {
@@ -252,6 +254,7 @@ double ms_since(std::chrono::steady_clock::time_point t) {
 // A stream of HD frames through the library: each frame allocated, inverted and freed.
 // Frame after frame reuses the same pages; a stall shows as a slow p99 or maximum.
 void BM_FrameStreamLibrary(benchmark::State &state) {
+  trim_segment();  // no page of an earlier benchmark left to give back meanwhile
   const long faults = minor_faults();
   std::vector<double> ms;
   for (auto _ : state) {

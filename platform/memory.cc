@@ -16,8 +16,6 @@
 #include <cstring>
 #include <iterator>
 #include <mutex>
-#include <utility>
-#include <vector>
 
 #include "corvix/platform.h"
 #include "platform/owner_ids.h"
@@ -42,12 +40,12 @@ constexpr uint64_t kTrimBudget = uint64_t{256} << 20;  // freed bytes between tr
 // Pages kept in memory beyond the recent peak of live bytes before a trim gives any back.
 constexpr uint64_t kWorkingSetSlack = uint64_t{64} << 20;
 constexpr uint64_t kPage = 4096;
-// Ranges shorter than this are cleared with memset; longer ones look for pages with data.
-constexpr uint64_t kClearByPages = 64 * 1024;
-// Blocks at least this large give their pages with data back instead of writing them: a
-// smaller block is about to be written by its owner, and writing pages in memory costs less
-// than faulting them in again.
+// Blocks at least this large are cleared by giving their pages back (ranges of them shorter
+// than kClearByPages are written).
 constexpr uint64_t kClearByPunching = uint64_t{32} << 20;
+constexpr uint64_t kClearByPages = 64 * 1024;
+// The smallest window a partial trim looks at, going down from the top.
+constexpr uint64_t kTopWindow = uint64_t{8} << 20;
 
 struct State {
   Segment seg{-1, nullptr};
@@ -105,15 +103,16 @@ void punch(int fd, uint64_t from, uint64_t to) {
             static_cast<off_t>(to - from));
 }
 
-// The next run of pages holding data inside [from, to), as [*begin, *end); false when there
-// is none. A hole reads as zeros.
-bool next_data(int fd, uint64_t from, uint64_t to, uint64_t *begin, uint64_t *end) {
+// The first page holding data inside [from, to), or `to` when there is none. (A hole reads
+// as zeros. Where data ends is not asked: the kernel would walk every page of it.)
+uint64_t next_data(int fd, uint64_t from, uint64_t to) {
   const off_t d = lseek(fd, static_cast<off_t>(from), SEEK_DATA);
-  if (d < 0 || static_cast<uint64_t>(d) >= to) return false;
-  const off_t h = lseek(fd, d, SEEK_HOLE);
-  *begin = static_cast<uint64_t>(d);
-  *end = h < 0 ? to : std::min<uint64_t>(static_cast<uint64_t>(h), to);
-  return true;
+  return d < 0 ? to : std::min(static_cast<uint64_t>(d), to);
+}
+
+uint64_t resident_locked(const State &s) {
+  struct stat st{};
+  return fstat(s.seg.fd, &st) == 0 ? static_cast<uint64_t>(st.st_blocks) * 512 : 0;
 }
 
 void finish_trim(State &s) {
@@ -136,13 +135,19 @@ bool trim_top_slice_locked(State &s, uint64_t budget) {
     const uint64_t hi = std::min(page_down(it->first + it->second), s.trim_cursor);
     s.trim_cursor = it->first;
     if (lo + 16 * kPage > hi) continue;
-    std::vector<std::pair<uint64_t, uint64_t>> runs;
-    for (uint64_t at = lo, b = 0, e = 0; at < hi && next_data(s.seg.fd, at, hi, &b, &e); at = e)
-      runs.emplace_back(b, e);
-    for (auto r = runs.rbegin(); r != runs.rend() && done < budget; ++r) {
-      const uint64_t from = std::max(r->first, r->second - (budget - done));
-      punch(s.seg.fd, from, r->second);
-      done += r->second - from;
+    // Windows as large as what is left to give back (at least 8 MiB), from the top down; a
+    // window that holds no data costs one look. What a punch gave back is what the segment's
+    // resident size dropped by: a window may hold holes as well.
+    for (uint64_t top = hi; top > lo && done < budget;) {
+      const uint64_t span = std::max(page_up(budget - done), kTopWindow);
+      const uint64_t from = top - std::min(top - lo, span);
+      const uint64_t d = next_data(s.seg.fd, from, top);
+      if (d < top) {
+        const uint64_t before = resident_locked(s);
+        punch(s.seg.fd, d, top);
+        done += before - std::min(before, resident_locked(s));
+      }
+      top = from;
       if (done >= budget) s.trim_cursor = from;
     }
   }
@@ -168,11 +173,10 @@ bool trim_slice_locked(State &s, uint64_t budget) {
     const uint64_t lo = std::max(page_up(it->first), page_down(s.trim_cursor));
     const uint64_t hi = page_down(it->first + it->second);
     if (page_up(it->first) + 16 * kPage > hi) continue;
-    uint64_t at = lo, b = 0, e = 0;
-    while (at < hi && next_data(s.seg.fd, at, hi, &b, &e)) {
-      e = std::min(e, b + (budget - done));
-      punch(s.seg.fd, b, e);
-      done += e - b;
+    for (uint64_t at = lo; (at = next_data(s.seg.fd, at, hi)) < hi;) {
+      const uint64_t e = std::min(hi, at + (budget - done));
+      punch(s.seg.fd, at, e);
+      done += e - at;
       at = e;
       if (done >= budget) {
         s.trim_cursor = at;
@@ -194,11 +198,6 @@ void trim_locked(State &s) {
   start_trim(s, UINT64_MAX);
   while (trim_slice_locked(s, UINT64_MAX / 2)) {
   }
-}
-
-uint64_t resident_locked(const State &s) {
-  struct stat st{};
-  return fstat(s.seg.fd, &st) == 0 ? static_cast<uint64_t>(st.st_blocks) * 512 : 0;
 }
 
 // After enough was freed: the pages in memory beyond the working set go back.
@@ -249,25 +248,20 @@ uint32_t allocate(uint32_t owner, uint32_t size, uint32_t attr) {
 void clear_range(uint64_t address, uint64_t length, uint64_t block_size) {
   State &s = state();
   uint8_t *base = s.seg.base;
-  if (length < kClearByPages) {
+  // A smaller block is about to be written by its owner: its pages are written now (a page
+  // that holds nothing is faulted in once, as the owner's write would). A large block's whole
+  // pages are given back instead: pages that hold nothing cost nothing, pages with data are
+  // freed rather than written, and all read as zeros. Only the partial pages it shares with
+  // its neighbours are written.
+  if (block_size < kClearByPunching || length < kClearByPages) {
     std::memset(base + address, 0, length);
     return;
   }
-  // Pages the range shares with its neighbours are written; whole pages inside it that hold
-  // no data are left alone, and those with data of a large block are given back (they read
-  // as zeros from then on).
   const uint64_t end = address + length;
   const uint64_t inner_lo = page_up(address), inner_hi = page_down(end);
   std::memset(base + address, 0, inner_lo - address);
   std::memset(base + inner_hi, 0, end - inner_hi);
-  uint64_t at = inner_lo, b = 0, e = 0;
-  while (at < inner_hi && next_data(s.seg.fd, at, inner_hi, &b, &e)) {
-    if (block_size >= kClearByPunching)
-      punch(s.seg.fd, b, e);
-    else
-      std::memset(base + b, 0, e - b);
-    at = e;
-  }
+  if (inner_hi > inner_lo) punch(s.seg.fd, inner_lo, inner_hi);
 }
 
 const Segment &segment() { return state().seg; }

@@ -48,8 +48,8 @@ void retire_owner(uint32_t owner, bool trim = true);
 // block is zero-filled before this returns.
 uint32_t alloc_for(uint32_t owner, uint32_t size, uint32_t attr);
 // Zero-fills [address, address + length), part of a block of `block_size` bytes the caller
-// holds. Pages that hold no data (never written, or given back) are left alone; whole pages
-// of a large block are given back to the system instead of being written.
+// holds. The whole pages of a large block are given back to the system instead of being
+// written: pages that hold nothing cost nothing, and no page is written.
 void clear_range(uint64_t address, uint64_t length, uint64_t block_size);
 // 0, or -EINVAL (not a live block) / -EPERM (another owner's block).
 int free_for(uint32_t owner, uint32_t address);
