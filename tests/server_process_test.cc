@@ -375,6 +375,12 @@ TEST(ServerProcess, AtTheDescriptorLimitNoSpinAndNoEndlessWait) {
     EXPECT_LT(hosts.size(), 40u);
     EXPECT_EQ(errno, ECONNREFUSED) << corvix_last_error();
   }
+#if defined(__SANITIZE_ADDRESS__)
+  corvix_host_set_timeout(-1);
+  // The sanitizers' own checks open pipes, so a sanitized server out of descriptors reports
+  // false errors.
+  GTEST_SKIP() << "running out of descriptors is tested in the release build";
+#endif
   auto server = server_with_nofile(40, {"--max-connections", "1000"});
   std::vector<std::unique_ptr<Host>> hosts;
   for (int i = 0; i < 64; ++i) {
