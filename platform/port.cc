@@ -123,7 +123,8 @@ std::string socket_path(const std::string &name, std::string *error) {
   std::string dir = runtime_dir(error);
   if (dir.empty()) return {};
   std::string path = dir + "/" + name;
-  if (path.size() >= sizeof(sockaddr_un{}.sun_path)) {
+  // Room for the name the server binds before it renames the socket into place.
+  if (path.size() + 4 >= sizeof(sockaddr_un{}.sun_path)) {
     *error = "socket path too long (" + std::to_string(path.size()) + " bytes): " + path;
     errno = ENAMETOOLONG;
     return {};
@@ -421,14 +422,20 @@ PPCPort *open_port(const char *name, PortFailure *why) {
   }
   bool ok = port->lock_fd >= 0;
   if (ok) {
-    // The name is ours: a socket left by a dead holder can go.
-    unlink(path.c_str());
+    // The name is ours: a socket left by a dead holder can go. The socket is made under a
+    // second name and renamed into place once it listens, so a host that finds the name can
+    // connect at once.
+    const std::string fresh = path + ".new";
+    unlink(fresh.c_str());
     port->listen_fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    const sockaddr_un a = address_of(path);
+    const sockaddr_un a = address_of(fresh);
     ok = port->listen_fd >= 0 &&
          bind(port->listen_fd, reinterpret_cast<const sockaddr *>(&a), sizeof a) == 0 &&
-         listen(port->listen_fd, 64) == 0;
-    if (!ok) error = "cannot listen on " + path + ": " + std::strerror(errno);
+         listen(port->listen_fd, 64) == 0 && rename(fresh.c_str(), path.c_str()) == 0;
+    if (!ok) {
+      error = "cannot listen on " + path + ": " + std::strerror(errno);
+      unlink(fresh.c_str());
+    }
   }
   umask(old_mask);
   if (ok) {
