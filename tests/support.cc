@@ -106,6 +106,8 @@ ServerProcess::ServerProcess(std::vector<std::string> args, bool wait_for_port) 
   posix_spawn_file_actions_t fa;
   posix_spawn_file_actions_init(&fa);
   posix_spawn_file_actions_addopen(&fa, 1, out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&fa, 2, (out_path_ + ".err").c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
   pid_t pid = -1;
   if (posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ) != 0) pid = -1;
   posix_spawn_file_actions_destroy(&fa);
@@ -152,6 +154,11 @@ void ServerProcess::signal(int sig) {
 
 std::string ServerProcess::output() const {
   std::ifstream f(out_path_);
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+std::string ServerProcess::errors() const {
+  std::ifstream f(out_path_ + ".err");
   return std::string(std::istreambuf_iterator<char>(f), {});
 }
 

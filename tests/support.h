@@ -71,8 +71,9 @@ class ServerProcess {
   // signal ended it.
   int wait_exit(int timeout_ms);
   void signal(int sig);
-  // What the process wrote to its standard output.
+  // What the process wrote to its standard output, and to its standard error.
   std::string output() const;
+  std::string errors() const;
 
  private:
   std::string name_, out_path_;
