@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "bench/support.h"
+#include "core/translate.h"
 #include "effects/frame_kernels.h"
 
 #ifdef CORVIX_HAVE_OPENCV
@@ -100,7 +101,7 @@ void BM_StretchPlainWalk(benchmark::State &state) {
   for (int c = 0; c < 3; ++c)
     for (int i = 0; i < 256; ++i) tables[c][i] = static_cast<uint8_t>(255 - i);
   for (auto _ : state) {
-    lookup_pixels_plain(frame.data(), int64_t{s.width} * s.height, tables);
+    translate_pixels_plain(frame.data(), size_t(s.width) * s.height, tables);
     benchmark::DoNotOptimize(frame.data());
   }
   set_pixels(state, s);

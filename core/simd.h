@@ -1,6 +1,6 @@
 // What the x86 fast kernels are built with: the compilers and builds that get them
 // (CORVIX_X86 is defined then), the intrinsics, and the target attributes of each level.
-// Which level runs is decided at run time by best_isa() (core/cpu.h).
+// Which form runs is decided at run time by pick() (core/cpu.h).
 #ifndef CORVIX_CORE_SIMD_H
 #define CORVIX_CORE_SIMD_H
 
@@ -23,6 +23,10 @@
   __attribute__((target("avx512f,avx512bw,prefer-vector-width=512")))
 #endif
 #define CORVIX_TARGET_VBMI __attribute__((target("avx512f,avx512bw,avx512vbmi")))
+// A fast form's name in a Kernels record, null in builds without the x86 forms.
+#define CORVIX_X86_KERNEL(name) name
+#else
+#define CORVIX_X86_KERNEL(name) nullptr
 #endif
 
 #define CORVIX_ALWAYS_INLINE inline __attribute__((always_inline))
