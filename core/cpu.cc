@@ -15,7 +15,8 @@ Simd detect_cpu() {
   // These also check that the operating system saves the wider registers.
   __builtin_cpu_init();
   if (!__builtin_cpu_supports("avx2")) return Simd::kPlain;
-  if (!__builtin_cpu_supports("avx512f") || !__builtin_cpu_supports("avx512bw"))
+  if (!__builtin_cpu_supports("avx512f") || !__builtin_cpu_supports("avx512bw") ||
+      !__builtin_cpu_supports("avx512dq") || !__builtin_cpu_supports("avx512vl"))
     return Simd::kAvx2;
   if (!__builtin_cpu_supports("avx512vbmi")) return Simd::kAvx512;
   return Simd::kAvx512Vbmi;

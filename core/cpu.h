@@ -5,7 +5,8 @@
 // them once in a Kernels record and calls pick(record) where it runs; pick gives the best form
 // at or below the process's level. The levels are real feature sets:
 //   avx2        AVX2
-//   avx512      AVX-512 F and BW (512-bit byte and word arithmetic, masked loads and stores)
+//   avx512      AVX-512 F, BW, DQ and VL (byte and word arithmetic, masked loads and stores
+//               at every width; every processor with BW has the other two)
 //   avx512vbmi  the above and VBMI (byte permutes across the whole register)
 // The level is the CPU's best, decided once from what the CPU and the operating system
 // support, lowered by the environment:

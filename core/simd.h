@@ -16,13 +16,14 @@
 #include <immintrin.h>
 #define CORVIX_TARGET_AVX2 __attribute__((target("avx2")))
 #if defined(__clang__)
-#define CORVIX_TARGET_AVX512 __attribute__((target("avx512f,avx512bw")))
+#define CORVIX_TARGET_AVX512 __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl")))
 #else
 // GCC keeps to 256-bit vectors on AVX-512 machines unless asked; byte loops gain from 512.
 #define CORVIX_TARGET_AVX512 \
-  __attribute__((target("avx512f,avx512bw,prefer-vector-width=512")))
+  __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,prefer-vector-width=512")))
 #endif
-#define CORVIX_TARGET_VBMI __attribute__((target("avx512f,avx512bw,avx512vbmi")))
+#define CORVIX_TARGET_VBMI \
+  __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,avx512vbmi")))
 // A fast form's name in a Kernels record, null in builds without the x86 forms.
 #define CORVIX_X86_KERNEL(name) name
 #else
