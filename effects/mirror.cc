@@ -169,23 +169,35 @@ CORVIX_TARGET_AVX2 void swap_rows_avx2(uint8_t *a, uint8_t *b, int64_t bytes) {
   swap_rows_plain(a + i, b + i, bytes - i);
 }
 
+// Bytes from p up to the next 64-byte boundary (none when p is on one), at most n: whole
+// registers after them are stored without splitting a cache line.
+inline int64_t head_bytes(const void *p, int64_t n) {
+  const int64_t to_line = static_cast<int64_t>(-reinterpret_cast<uintptr_t>(p) & 63);
+  return to_line < n ? to_line : n;
+}
+
+CORVIX_TARGET_AVX512 CORVIX_ALWAYS_INLINE __mmask64 first_bytes(int64_t n) {
+  return n >= 64 ? ~__mmask64{0} : (__mmask64{1} << n) - 1;
+}
+
+CORVIX_TARGET_AVX512 CORVIX_ALWAYS_INLINE void swap_masked(uint8_t *a, uint8_t *b, __mmask64 m) {
+  const __m512i x = _mm512_maskz_loadu_epi8(m, a), y = _mm512_maskz_loadu_epi8(m, b);
+  _mm512_mask_storeu_epi8(a, m, y);
+  _mm512_mask_storeu_epi8(b, m, x);
+}
+
 CORVIX_TARGET_AVX512 void swap_rows_avx512(uint8_t *a, uint8_t *b, int64_t bytes) {
-  int64_t i = 0;
+  int64_t i = head_bytes(a, bytes);
+  if (i > 0) swap_masked(a, b, first_bytes(i));
   for (; i + 128 <= bytes; i += 128) {
-    const __m512i x0 = _mm512_loadu_si512(a + i), x1 = _mm512_loadu_si512(a + i + 64);
+    const __m512i x0 = _mm512_load_si512(a + i), x1 = _mm512_load_si512(a + i + 64);
     const __m512i y0 = _mm512_loadu_si512(b + i), y1 = _mm512_loadu_si512(b + i + 64);
-    _mm512_storeu_si512(a + i, y0);
-    _mm512_storeu_si512(a + i + 64, y1);
+    _mm512_store_si512(a + i, y0);
+    _mm512_store_si512(a + i + 64, y1);
     _mm512_storeu_si512(b + i, x0);
     _mm512_storeu_si512(b + i + 64, x1);
   }
-  for (; i < bytes; i += 64) {
-    const int64_t left = bytes - i;
-    const __mmask64 m = left >= 64 ? ~__mmask64{0} : (__mmask64{1} << left) - 1;
-    const __m512i x = _mm512_maskz_loadu_epi8(m, a + i), y = _mm512_maskz_loadu_epi8(m, b + i);
-    _mm512_mask_storeu_epi8(a + i, m, y);
-    _mm512_mask_storeu_epi8(b + i, m, x);
-  }
+  for (; i < bytes; i += 64) swap_masked(a + i, b + i, first_bytes(bytes - i));
 }
 
 CORVIX_TARGET_AVX2 void invert_bytes_avx2(uint8_t *p, int64_t bytes) {
@@ -200,19 +212,21 @@ CORVIX_TARGET_AVX2 void invert_bytes_avx2(uint8_t *p, int64_t bytes) {
   invert_bytes_plain(p + i, bytes - i);
 }
 
+CORVIX_TARGET_AVX512 CORVIX_ALWAYS_INLINE void invert_masked(uint8_t *p, __mmask64 m) {
+  _mm512_mask_storeu_epi8(p, m, _mm512_xor_si512(_mm512_maskz_loadu_epi8(m, p),
+                                                 _mm512_set1_epi8(-1)));
+}
+
 CORVIX_TARGET_AVX512 void invert_bytes_avx512(uint8_t *p, int64_t bytes) {
   const __m512i ones = _mm512_set1_epi8(-1);
-  int64_t i = 0;
+  int64_t i = head_bytes(p, bytes);
+  if (i > 0) invert_masked(p, first_bytes(i));
   for (; i + 128 <= bytes; i += 128) {
-    const __m512i x0 = _mm512_loadu_si512(p + i), x1 = _mm512_loadu_si512(p + i + 64);
-    _mm512_storeu_si512(p + i, _mm512_xor_si512(x0, ones));
-    _mm512_storeu_si512(p + i + 64, _mm512_xor_si512(x1, ones));
+    const __m512i x0 = _mm512_load_si512(p + i), x1 = _mm512_load_si512(p + i + 64);
+    _mm512_store_si512(p + i, _mm512_xor_si512(x0, ones));
+    _mm512_store_si512(p + i + 64, _mm512_xor_si512(x1, ones));
   }
-  for (; i < bytes; i += 64) {
-    const int64_t left = bytes - i;
-    const __mmask64 m = left >= 64 ? ~__mmask64{0} : (__mmask64{1} << left) - 1;
-    _mm512_mask_storeu_epi8(p + i, m, _mm512_xor_si512(_mm512_maskz_loadu_epi8(m, p + i), ones));
-  }
+  for (; i < bytes; i += 64) invert_masked(p + i, first_bytes(bytes - i));
 }
 
 }  // namespace
