@@ -127,10 +127,8 @@ CORVIX_TARGET_VBMI void remap8_avx512vbmi(uint8_t *buffer, const uint8_t *table,
 namespace {
 using Remap24Fn = void (*)(const uint8_t *, uint8_t *, const uint8_t *, uint32_t);
 using Remap8Fn = void (*)(uint8_t *, const uint8_t *, uint32_t);
-constexpr Kernels<Remap24Fn> kRemap24{.plain = remap24_plain,
-                                      .avx512vbmi = CORVIX_X86_KERNEL(remap24_avx512vbmi)};
-constexpr Kernels<Remap8Fn> kRemap8{.plain = remap8_plain,
-                                    .avx512vbmi = CORVIX_X86_KERNEL(remap8_avx512vbmi)};
+constexpr Kernels<Remap24Fn> kRemap24 = CORVIX_KERNELS_VBMI(remap24);
+constexpr Kernels<Remap8Fn> kRemap8 = CORVIX_KERNELS_VBMI(remap8);
 }  // namespace
 
 }  // namespace corvix

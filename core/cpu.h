@@ -2,8 +2,9 @@
 //
 // A routine with faster forms keeps them beside each other under one name and a suffix:
 // name_plain (portable C++, the reference), name_avx2, name_avx512, name_avx512vbmi. It lists
-// them once in a Kernels record and calls pick(record) where it runs; pick gives the best form
-// at or below the process's level. The levels are real feature sets:
+// them once in a Kernels record (CORVIX_KERNELS_AVX and CORVIX_KERNELS_VBMI in core/simd.h
+// fill one from the names) and calls pick(record) where it runs; pick gives the best form at
+// or below the process's level. The levels are real feature sets:
 //   avx2        AVX2
 //   avx512      AVX-512 F, BW, DQ and VL (byte and word arithmetic, masked loads and stores
 //               at every width; every processor with BW has the other two)

@@ -30,6 +30,16 @@
 #define CORVIX_X86_KERNEL(name) nullptr
 #endif
 
+// The Kernels record (core/cpu.h) of a routine whose forms follow the naming convention:
+// name_plain, name_avx2 and name_avx512, or name_plain and name_avx512vbmi.
+#define CORVIX_KERNELS_AVX(name)                                        \
+  {                                                                     \
+    .plain = name##_plain, .avx2 = CORVIX_X86_KERNEL(name##_avx2),      \
+    .avx512 = CORVIX_X86_KERNEL(name##_avx512)                          \
+  }
+#define CORVIX_KERNELS_VBMI(name) \
+  { .plain = name##_plain, .avx512vbmi = CORVIX_X86_KERNEL(name##_avx512vbmi) }
+
 #define CORVIX_ALWAYS_INLINE inline __attribute__((always_inline))
 
 #endif

@@ -100,12 +100,8 @@ void translate_pixels_avx512vbmi(uint8_t *pixels, size_t count, const uint8_t (&
 namespace {
 using BytesFn = void (*)(uint8_t *, size_t, const uint8_t *);
 using PixelsFn = void (*)(uint8_t *, size_t, const uint8_t (&)[3][256]);
-constexpr Kernels<BytesFn> kTranslateBytes{
-    .plain = translate_bytes_plain,
-    .avx512vbmi = CORVIX_X86_KERNEL(translate_bytes_avx512vbmi)};
-constexpr Kernels<PixelsFn> kTranslatePixels{
-    .plain = translate_pixels_plain,
-    .avx512vbmi = CORVIX_X86_KERNEL(translate_pixels_avx512vbmi)};
+constexpr Kernels<BytesFn> kTranslateBytes = CORVIX_KERNELS_VBMI(translate_bytes);
+constexpr Kernels<PixelsFn> kTranslatePixels = CORVIX_KERNELS_VBMI(translate_pixels);
 }  // namespace
 
 void translate_bytes(uint8_t *bytes, size_t n, const uint8_t table[256]) {

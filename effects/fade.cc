@@ -127,15 +127,9 @@ namespace {
 using FadeFn = void (*)(const uint8_t *, const uint8_t *, uint8_t *, size_t, uint8_t);
 using RaiseFn = void (*)(uint8_t *, size_t, uint8_t);
 using ReplaceFn = void (*)(uint8_t *, const uint8_t *, size_t, uint8_t);
-constexpr Kernels<FadeFn> kFade{.plain = fade_plain,
-                                .avx2 = CORVIX_X86_KERNEL(fade_avx2),
-                                .avx512 = CORVIX_X86_KERNEL(fade_avx512)};
-constexpr Kernels<RaiseFn> kRaise{.plain = raise_plain,
-                                  .avx2 = CORVIX_X86_KERNEL(raise_avx2),
-                                  .avx512 = CORVIX_X86_KERNEL(raise_avx512)};
-constexpr Kernels<ReplaceFn> kReplace{.plain = replace_plain,
-                                      .avx2 = CORVIX_X86_KERNEL(replace_avx2),
-                                      .avx512 = CORVIX_X86_KERNEL(replace_avx512)};
+constexpr Kernels<FadeFn> kFade = CORVIX_KERNELS_AVX(fade);
+constexpr Kernels<RaiseFn> kRaise = CORVIX_KERNELS_AVX(raise);
+constexpr Kernels<ReplaceFn> kReplace = CORVIX_KERNELS_AVX(replace);
 }  // namespace
 
 void fade_bytes(const uint8_t *a, const uint8_t *b, uint8_t *output, size_t n, uint8_t level) {

@@ -236,17 +236,10 @@ namespace {
 using ReverseFn = void (*)(uint8_t *, int64_t);
 using ReverseCopyFn = void (*)(const uint8_t *, uint8_t *, int64_t);
 using SwapFn = void (*)(uint8_t *, uint8_t *, int64_t);
-constexpr Kernels<ReverseFn> kReverse{.plain = reverse_pixels_plain,
-                                      .avx512vbmi = CORVIX_X86_KERNEL(reverse_pixels_avx512vbmi)};
-constexpr Kernels<ReverseCopyFn> kReverseCopy{
-    .plain = reverse_copy_pixels_plain,
-    .avx512vbmi = CORVIX_X86_KERNEL(reverse_copy_pixels_avx512vbmi)};
-constexpr Kernels<SwapFn> kSwapRows{.plain = swap_rows_plain,
-                                    .avx2 = CORVIX_X86_KERNEL(swap_rows_avx2),
-                                    .avx512 = CORVIX_X86_KERNEL(swap_rows_avx512)};
-constexpr Kernels<ReverseFn> kInvert{.plain = invert_bytes_plain,
-                                     .avx2 = CORVIX_X86_KERNEL(invert_bytes_avx2),
-                                     .avx512 = CORVIX_X86_KERNEL(invert_bytes_avx512)};
+constexpr Kernels<ReverseFn> kReverse = CORVIX_KERNELS_VBMI(reverse_pixels);
+constexpr Kernels<ReverseCopyFn> kReverseCopy = CORVIX_KERNELS_VBMI(reverse_copy_pixels);
+constexpr Kernels<SwapFn> kSwapRows = CORVIX_KERNELS_AVX(swap_rows);
+constexpr Kernels<ReverseFn> kInvert = CORVIX_KERNELS_AVX(invert_bytes);
 }  // namespace
 
 void reverse_pixels(uint8_t *pixels, int64_t count) { pick(kReverse)(pixels, count); }

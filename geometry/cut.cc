@@ -46,9 +46,7 @@ CORVIX_TARGET_AVX512 void smooth_pass_avx512(const uint8_t *in, uint8_t *out, in
 #endif
 
 using SmoothFn = void (*)(const uint8_t *, uint8_t *, int64_t, int64_t);
-constexpr Kernels<SmoothFn> kSmooth{.plain = smooth_pass_plain,
-                                    .avx2 = CORVIX_X86_KERNEL(smooth_pass_avx2),
-                                    .avx512 = CORVIX_X86_KERNEL(smooth_pass_avx512)};
+constexpr Kernels<SmoothFn> kSmooth = CORVIX_KERNELS_AVX(smooth_pass);
 
 // The bytes of `from` that no pass writes, into `to`: the first and last rows and the first
 // and last pixel of every row between them (all of it when there is no inside).
