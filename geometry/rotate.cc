@@ -240,10 +240,12 @@ CORVIX_TARGET_AVX512 void turn_pixels_avx512(const Turn &t) {
             _mm_loadh_pd(_mm_castsi128_pd(up), reinterpret_cast<const double *>(p)));
       }
       __m512i first = _mm512_castsi128_si512(piece[0]), second = _mm512_castsi128_si512(piece[4]);
-      for (int k = 1; k < 4; ++k) {
-        first = _mm512_inserti64x2(first, piece[k], k);
-        second = _mm512_inserti64x2(second, piece[4 + k], k);
-      }
+      first = _mm512_inserti64x2(first, piece[1], 1);
+      first = _mm512_inserti64x2(first, piece[2], 2);
+      first = _mm512_inserti64x2(first, piece[3], 3);
+      second = _mm512_inserti64x2(second, piece[5], 1);
+      second = _mm512_inserti64x2(second, piece[6], 2);
+      second = _mm512_inserti64x2(second, piece[7], 3);
       const __m512i above = _mm512_permutex2var_epi64(first, even_lanes, second);
       const __m512i below = _mm512_permutex2var_epi64(first, odd_lanes, second);
       const __m512d fx = _mm512_sub_pd(u, ix), fy = _mm512_sub_pd(v, iy);
