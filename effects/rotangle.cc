@@ -36,9 +36,10 @@ struct TurnWalk {
   int64_t first(int64_t r) const { return clockwise ? (height - 1) * width + r : width - 1 - r; }
 };
 
-// Destination rows [r0, r1), columns [c0, c1), one pixel at a time.
-void turn_block(const uint8_t *source, uint8_t *destination, const TurnWalk &t, int64_t r0,
-                int64_t r1, int64_t c0, int64_t c1) {
+// Destination rows [r0, r1), columns [c0, c1), one pixel at a time (the strips the vector
+// form leaves).
+[[maybe_unused]] void turn_block(const uint8_t *source, uint8_t *destination, const TurnWalk &t,
+                                 int64_t r0, int64_t r1, int64_t c0, int64_t c1) {
   for (int64_t r = r0; r < r1; ++r) {
     const uint8_t *s = source + 3 * (t.first(r) + c0 * t.step);
     uint8_t *d = destination + 3 * (r * t.height + c0);
