@@ -1,6 +1,7 @@
 // YUV to three-byte pixels: one chroma pair per group of N pixels, whole groups only.
 #include "core/error.h"
 #include "core/cpu.h"
+#include "core/simd.h"
 #include "colour/yuv_tables.h"
 #include "colour/yuvtorgb_simd.h"
 #include "corvix/colour.h"
@@ -27,13 +28,21 @@ void yuv_to_rgb_plain(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,
   } while (done < count && done >= group);  // the second test stops a counter that wrapped
 }
 
+namespace {
+using GroupsFn = void (*)(const uint8_t *, const uint8_t *, const uint8_t *, uint8_t *, size_t,
+                          uint32_t);
+// Whole groups at a time; the plain loop, with its own way of counting, is the fallback.
+constexpr Kernels<GroupsFn> kVectorGroups{.plain = nullptr,
+                                          .avx2 = CORVIX_X86_KERNEL(yuv_to_rgb_avx2),
+                                          .avx512vbmi = CORVIX_X86_KERNEL(yuv_to_rgb_avx512vbmi)};
+}  // namespace
+
 }  // namespace corvix
 
 extern "C" {
 
 void fx_yuvtorgb_ll(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,
                     uint8_t *destination, uint32_t count, uint32_t group) {
-  using corvix::Isa;
   if (group == 0) {
     corvix::set_error(CORVIX_E_INVALID, "group of 0 pixels per chroma pair");
     return;
@@ -46,18 +55,15 @@ void fx_yuvtorgb_ll(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,
                                       : "destination");
     return;
   }
-  const Isa isa = corvix::best_isa();
-  if (count == 0 || group == 0 || isa == Isa::kPlain || !corvix::yuv_vector_group(group)) {
+  const corvix::GroupsFn fast = corvix::pick(corvix::kVectorGroups);
+  if (count == 0 || group == 0 || fast == nullptr || !corvix::yuv_vector_group(group)) {
     corvix::yuv_to_rgb_plain(y, cr, cb, destination, count, group);
     return;
   }
   // The plain loop's group count: the count raised to whole groups (its last group may carry
   // the 32-bit pixel counter past 2^32, which ends the loop there).
   const size_t groups = (size_t{count} + group - 1) / group;
-  if (isa == Isa::kAvx512Vbmi)
-    corvix::yuv_to_rgb_avx512vbmi(y, cr, cb, destination, groups, group);
-  else
-    corvix::yuv_to_rgb_avx2(y, cr, cb, destination, groups, group);
+  fast(y, cr, cb, destination, groups, group);
 }
 
 void gx_yuv_to_rgb(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,

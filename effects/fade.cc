@@ -5,9 +5,10 @@
 #include <cstring>
 
 #include "core/bitmaps.h"
-#include "corvix/effects.h"
-
+#include "core/cpu.h"
+#include "core/pixels.h"
 #include "core/simd.h"
+#include "corvix/effects.h"
 
 namespace corvix {
 namespace {
@@ -123,35 +124,26 @@ CORVIX_TARGET_AVX512 void replace_avx512(uint8_t *a, const uint8_t *b, size_t n,
 
 }  // namespace
 
-void fade_bytes(Isa isa, const uint8_t *a, const uint8_t *b, uint8_t *output, size_t n,
-                uint8_t level) {
-#ifdef CORVIX_X86
-  // An output that partly overlaps an input must see earlier outputs as inputs: byte order.
-  if (same_or_apart(a, output, n) && same_or_apart(b, output, n)) {
-    if (isa == Isa::kAvx512Vbmi) return fade_avx512(a, b, output, n, level);
-    if (isa == Isa::kAvx2) return fade_avx2(a, b, output, n, level);
-  }
-#endif
-  (void)isa;
-  fade_plain(a, b, output, n, level);
+namespace {
+using FadeFn = void (*)(const uint8_t *, const uint8_t *, uint8_t *, size_t, uint8_t);
+using RaiseFn = void (*)(uint8_t *, size_t, uint8_t);
+using ReplaceFn = void (*)(uint8_t *, const uint8_t *, size_t, uint8_t);
+constexpr Kernels<FadeFn> kFade = CORVIX_KERNELS_AVX(fade);
+constexpr Kernels<RaiseFn> kRaise = CORVIX_KERNELS_AVX(raise);
+constexpr Kernels<ReplaceFn> kReplace = CORVIX_KERNELS_AVX(replace);
+}  // namespace
+
+void fade_bytes(const uint8_t *a, const uint8_t *b, uint8_t *output, size_t n, uint8_t level) {
+  // An output that partly overlaps an input must see earlier outputs as inputs: byte order,
+  // which only the plain loop keeps.
+  const bool blocks = same_or_apart(a, output, n) && same_or_apart(b, output, n);
+  (blocks ? pick(kFade) : fade_plain)(a, b, output, n, level);
 }
 
-void raise_bytes(Isa isa, uint8_t *bytes, size_t n, uint8_t floor) {
-#ifdef CORVIX_X86
-  if (isa == Isa::kAvx512Vbmi) return raise_avx512(bytes, n, floor);
-  if (isa == Isa::kAvx2) return raise_avx2(bytes, n, floor);
-#endif
-  (void)isa;
-  raise_plain(bytes, n, floor);
-}
+void raise_bytes(uint8_t *bytes, size_t n, uint8_t floor) { pick(kRaise)(bytes, n, floor); }
 
-void replace_below(Isa isa, uint8_t *a, const uint8_t *b, size_t n, uint8_t threshold) {
-#ifdef CORVIX_X86
-  if (isa == Isa::kAvx512Vbmi) return replace_avx512(a, b, n, threshold);
-  if (isa == Isa::kAvx2) return replace_avx2(a, b, n, threshold);
-#endif
-  (void)isa;
-  replace_plain(a, b, n, threshold);
+void replace_below(uint8_t *a, const uint8_t *b, size_t n, uint8_t threshold) {
+  pick(kReplace)(a, b, n, threshold);
 }
 
 namespace {
@@ -174,7 +166,7 @@ void special_fade_over(Bitmap *a, const uint8_t *b, int32_t level) {
     std::memmove(a->pixels, b, static_cast<size_t>(n));
     return;
   }
-  replace_below(best_isa(), a->pixels, b, static_cast<size_t>(n), static_cast<uint8_t>(t));
+  replace_below(a->pixels, b, static_cast<size_t>(n), static_cast<uint8_t>(t));
 }
 
 }  // namespace
@@ -193,7 +185,7 @@ void cvx_fadeover_ll(const uint8_t *a, const uint8_t *b, uint8_t *output, int32_
     return;
   }
   const uint8_t l = corvix::clamp255(level);
-  corvix::fade_bytes(corvix::best_isa(), a, b, output, static_cast<size_t>(n), l);
+  corvix::fade_bytes(a, b, output, static_cast<size_t>(n), l);
 }
 
 void cvx_specialfade_ll(Bitmap *frame, int32_t level) {
@@ -204,7 +196,7 @@ void cvx_specialfade_ll(Bitmap *frame, int32_t level) {
   // Bytes below the threshold are raised to it; from 256 up every byte is below it and
   // becomes the highest level a byte holds.
   const uint8_t floor = t > 255 ? 255 : static_cast<uint8_t>(t);
-  corvix::raise_bytes(corvix::best_isa(), frame->pixels, static_cast<size_t>(n), floor);
+  corvix::raise_bytes(frame->pixels, static_cast<size_t>(n), floor);
 }
 
 void cvx_specialfadeover_ll(Bitmap *a, const uint8_t *b, int32_t level) {
