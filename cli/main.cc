@@ -95,7 +95,8 @@ size_t distance(std::string_view a, std::string_view b) {
 std::string first_word(int argc, char **argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string_view a = argv[i];
-    if (a == "--port") {
+    // The tool's options that take a value in the next word.
+    if (a == "--port" || a == "--format" || a == "--quality" || a == "--background") {
       ++i;
       continue;
     }
