@@ -33,18 +33,21 @@ for _name in IMPLEMENTATIONS:
 del _name, _f
 
 
-def load(path):
-    """Reads an image file: a binary PPM as an (H, W, 3) array, red first. The array is the
-    library's own buffer, handed over without a copy."""
+def load(path, background=None):
+    """Reads an image file chosen by its first bytes, never by its name: PPM/PGM (binary or
+    plain), PNG or JPEG. Colour gives an (H, W, 3) array, red first; grey one byte a pixel.
+    Transparency is dropped, or composed over `background` (red, green, blue). The array is
+    the library's own buffer, handed over without a copy."""
     import os
-    return _corvix.load(os.fspath(path))
+    return _corvix.load(os.fspath(path), background)
 
 
-def save(image, path):
-    """Writes an (H, W, 3) image as a binary PPM. An existing file is replaced only once the
-    new one is complete; on an error nothing is left behind."""
+def save(image, path, format=None, quality=90):
+    """Writes an image as PPM/PGM, PNG or JPEG: `format` ("ppm", "pgm", "png", "jpeg") or the
+    name's extension decides. `quality` (1..100) is for JPEG. An existing file is replaced only
+    once the new one is complete; on an error nothing is left behind."""
     import os
-    _corvix.save(image, os.fspath(path))
+    _corvix.save(image, os.fspath(path), format, quality)
 
 
 def quit(port=PORT_NAME):

@@ -5,7 +5,7 @@ server's commands work on them in place, without a copy."""
 import numpy as np
 
 from . import _corvix
-from ._table import Binder, write_preview
+from ._table import PREPARE, Binder, write_preview
 
 PORT_NAME = _corvix.PORT_NAME
 QUIT_ANSWER = 123
@@ -208,9 +208,10 @@ def _method(name):
     derived = _DERIVED.get(name, ())
     binder = Binder(name, arrays, derived)
     check = _corvix.check
+    prepare = PREPARE.get(name, lambda images, texts: (images, texts))
 
     def method(self, *args, **kwargs):
-        images, texts = binder.bind(args, kwargs)
+        images, texts = prepare(*binder.bind(args, kwargs))
         values = check(name, texts, list(derived))
         h = self._handle
         with _Command(h) as c:

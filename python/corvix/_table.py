@@ -14,7 +14,7 @@ import os
 
 import numpy as np
 
-from . import _corvix
+from . import _corvix, _yuv
 
 TABLE = {op["name"]: op for op in _corvix.table()}
 IMPLEMENTATIONS = _corvix.implementations()
@@ -38,8 +38,10 @@ def function_name(operation):
 
 
 def keyword_name(option):
-    """The keyword of a tool option: one that is a Python keyword takes a trailing '_'."""
-    return option + "_" if keyword.iskeyword(option) else option
+    """The keyword of a tool option: '-' becomes '_' (pix-fmt: pix_fmt), and one that is a
+    Python keyword takes a trailing '_'."""
+    name = option.replace("-", "_")
+    return name + "_" if keyword.iskeyword(name) else name
 
 
 def _integer(value, where):
@@ -189,15 +191,24 @@ def write_preview(frame, palette, path):
     _corvix.save(colours, path)
 
 
+# Calls whose arguments are turned into the routine's before it runs: (images, texts) ->
+# (images, texts).
+PREPARE = {"yuv2rgb": _yuv.yuv2rgb_arguments}
+# Operations done around the routine: (run, images, texts) -> result.
+_WRAPPED = {"rgb2yuv": _yuv.rgb2yuv}
+
+
 def make_function(name):
     arrays, in_place, derived = IMPLEMENTATIONS[name]
     binder = Binder(name, arrays, derived)
     run = _corvix.run
     previews = "preview" in binder.options
+    prepare = PREPARE.get(name, lambda images, texts: (images, texts))
+    wrapped = _WRAPPED.get(name)
 
     def function(*args, **kwargs):
-        images, texts = binder.bind(args, kwargs)
-        result = run(name, images, texts)
+        images, texts = prepare(*binder.bind(args, kwargs))
+        result = wrapped(run, images, texts) if wrapped else run(name, images, texts)
         if previews and "preview" in texts:
             write_preview(result, texts.get("palette"), texts["preview"])
         return result

@@ -92,27 +92,36 @@ py::dict check(const std::string &name, py::dict options, std::vector<std::strin
   return typed;
 }
 
-// Files: one small function each, so that other formats are a change of these two.
-Bitmap *load_file(const char *path) { return gx_loadppmasbitmap(path); }
-int32_t save_file(const Bitmap *b, const char *path) { return gx_savebitmapasppm(b, path); }
-
-py::array load(const std::string &path) {
+// Files of any kind the library reads (netpbm, PNG, JPEG: chosen by their first bytes) and
+// writes (chosen by the format or the name's extension).
+py::array load(const std::string &path, py::object background) {
+  int32_t bg = CORVIX_ALPHA_DROP;
+  if (!background.is_none()) {
+    const auto rgb = py::cast<std::vector<int>>(background);
+    if (rgb.size() != 3)
+      throw py::value_error("background must be three levels (red, green, blue)");
+    for (int c : rgb)
+      if (c < 0 || c > 255) throw py::value_error("background levels must be 0..255");
+    bg = rgb[0] << 16 | rgb[1] << 8 | rgb[2];
+  }
   Bitmap *made;
   {
     py::gil_scoped_release free;
     corvix_clear_error();
-    made = load_file(path.c_str());
+    made = corvix_load_image_ex(path.c_str(), bg, nullptr);
   }
   return adopt(made, "cannot read '" + path + "'");
 }
 
-void save(py::handle image, const std::string &path) {
+void save(py::handle image, const std::string &path, py::object format, int quality) {
   Image in = image_arg(image, "image", Pixels::kEither, false);
+  const std::string kind = format.is_none() ? "" : py::cast<std::string>(format);
   int32_t ok;
   {
     py::gil_scoped_release free;
     corvix_clear_error();
-    ok = save_file(&in.bitmap, path.c_str());
+    ok = corvix_save_image(&in.bitmap, path.c_str(), kind.empty() ? nullptr : kind.c_str(),
+                           quality);
   }
   if (ok != 1) raise_reason("cannot write '" + path + "'");
 }
@@ -232,8 +241,9 @@ PYBIND11_MODULE(_corvix, m) {
   });
   m.def("run", &run, py::arg("name"), py::arg("arrays"), py::arg("options"));
   m.def("check", &check, py::arg("name"), py::arg("options"), py::arg("derived"));
-  m.def("load", &load, py::arg("path"));
-  m.def("save", &save, py::arg("image"), py::arg("path"));
+  m.def("load", &load, py::arg("path"), py::arg("background") = py::none());
+  m.def("save", &save, py::arg("image"), py::arg("path"), py::arg("format") = py::none(),
+        py::arg("quality") = 90);
   m.def("last_error", [] { return py::make_tuple(corvix_last_error(), corvix_last_error_class()); });
   m.def("alloc_stats", [] {
     uint64_t blocks = 0, bytes = 0;

@@ -70,8 +70,14 @@ BAD = [
     (lambda a, g: corvix.blit(a, g), ValueError, "src"),
     (lambda a, g: corvix.blit(a, a, light=(1, 2, 3)), ValueError, "256"),
     (lambda a, g: corvix.yuv2rgb(g[:, :36], g[:, :9], g[:, :8]), ValueError, "v"),
-    (lambda a, g: corvix.yuv2rgb(g, g, g, chroma=4), ValueError, "multiple of chroma"),
+    (lambda a, g: corvix.yuv2rgb(g, g, g, chroma=4), ValueError, "u: expected 230 bytes"),
     (lambda a, g: corvix.yuv2rgb(g.ravel(), g, g), TypeError, "size"),
+    # Flat planes do not tell their layout (4:2:0 has the byte count of 4:1:1).
+    (lambda a, g: corvix.yuv2rgb(g[:, :36], g[:, :9].ravel(), g[:, :9].ravel()), ValueError,
+     "chroma"),
+    (lambda a, g: corvix.yuv2rgb(g, g, g, chroma=1, pix_fmt="yuv444p"), ValueError, "give one"),
+    (lambda a, g: corvix.yuv2rgb(g, g, g, pix_fmt="nv12"), ValueError, "pix_fmt"),
+    (lambda a, g: corvix.rgb2yuv(a, pix_fmt="yuv410p"), ValueError, "pix_fmt"),
     (lambda a, g: corvix.cut(a, (2, 2, 2147483647, 0)), ValueError, "rect"),
 ]
 
@@ -97,8 +103,8 @@ def test_a_refusal_carries_the_librarys_reason(rng, tmp_path):
     with pytest.raises((corvix.Error, MemoryError)):
         corvix.scale(picture(rng), (60000, 60000))
     # Saving leaves nothing behind on failure.
-    with pytest.raises(corvix.Error):
-        corvix.save(picture(rng, channels=1), tmp_path / "grey.ppm")
+    with pytest.raises(corvix.Error, match="empty"):
+        corvix.save(np.zeros((0, 4, 3), np.uint8), tmp_path / "empty.ppm")
     with pytest.raises(corvix.Error):
         corvix.save(picture(rng), tmp_path / "no-such-dir" / "x.ppm")
     assert sorted(p.name for p in tmp_path.iterdir()) == ["bad.ppm"]

@@ -137,7 +137,7 @@ def planes(path, width, height, group):
 @pytest.mark.parametrize("extra", [[], ["--resize", "256x160"], ["--raw"]])
 def test_yuv2rgb(tool, extra):
     y, u, v = planes(YUV, 512, 512, 4)
-    tool("yuv2rgb", "--size", "512x512", *extra, YUV, tool.file("out"))
+    tool("yuv2rgb", "--pix-fmt", "yuv411p", "--size", "512x512", *extra, YUV, tool.file("out"))
     if "--raw" in extra:
         want = np.fromfile(tool.file("out"), np.uint8).reshape(512, 512, 3)
     else:
@@ -162,6 +162,27 @@ def test_rgb2yuv_writes_the_tools_planes_and_converts_back(tool, rng, chroma):
     if chroma == 1:  # no chroma is shared: back within the truncation of each term
         back = corvix.yuv2rgb(y, u, v, chroma=1).astype(int)
         assert np.abs(back - image).max() <= 3
+
+
+@pytest.mark.parametrize("fmt", ["yuv411p", "yuv422p", "yuv444p", "yuv420p"])
+def test_every_layout_has_the_tools_bytes_both_ways(tool, rng, fmt):
+    # 37x23: no width a multiple of the group, no height even; the edge groups are partial.
+    image = picture(rng)
+    Image.fromarray(image).save(tool.file("in.ppm"))
+    tool("rgb2yuv", "--pix-fmt", fmt, tool.file("in.ppm"), tool.file("out.yuv"))
+    planes = corvix.rgb2yuv(image, pix_fmt=fmt)
+    np.testing.assert_array_equal(np.concatenate([p.ravel() for p in planes]),
+                                  np.fromfile(tool.file("out.yuv"), np.uint8))
+    if fmt == "yuv411p":  # the tool's layout when none is named
+        for a, b in zip(corvix.rgb2yuv(image), planes):
+            np.testing.assert_array_equal(a, b)
+    tool("yuv2rgb", "--pix-fmt", fmt, "--size", "37x23", tool.file("out.yuv"), tool.file("back.ppm"))
+    want = np.asarray(Image.open(tool.file("back.ppm")))
+    # Named, or told by the planes' shapes; in this process and through a server.
+    np.testing.assert_array_equal(corvix.yuv2rgb(*planes, pix_fmt=fmt), want)
+    np.testing.assert_array_equal(corvix.yuv2rgb(*planes), want)
+    with corvix.Host.embedded() as host:
+        np.testing.assert_array_equal(host.yuv2rgb(*planes), want)
 
 
 def test_yuv2rgb_follows_the_bt601_formulas(rng):
@@ -210,3 +231,34 @@ def test_load_and_save_agree_with_pillow(rng, tmp_path):
     np.testing.assert_array_equal(loaded, a)
     corvix.save(255 - a, tmp_path / "b.ppm")
     np.testing.assert_array_equal(np.asarray(Image.open(tmp_path / "b.ppm")), 255 - a)
+    # A one-byte image is written as the netpbm form of its kind (PGM), whatever the name.
+    g = picture(rng, channels=1)
+    corvix.save(g, tmp_path / "g.ppm")
+    with Image.open(tmp_path / "g.ppm") as grey:
+        assert grey.mode == "L"
+        np.testing.assert_array_equal(np.asarray(grey), g)
+    np.testing.assert_array_equal(corvix.load(tmp_path / "g.ppm"), g)
+
+
+def test_png_and_jpeg_files_agree_with_pillow(rng, tmp_path):
+    a = picture(rng)
+    # PNG both ways, lossless: a red/blue swap or a lossy path shows.
+    Image.fromarray(a).save(tmp_path / "a.png")
+    np.testing.assert_array_equal(corvix.load(tmp_path / "a.png"), a)
+    corvix.save(a, tmp_path / "b.png")
+    np.testing.assert_array_equal(np.asarray(Image.open(tmp_path / "b.png")), a)
+    # The format argument wins over the name; a JPEG decodes as Pillow's libjpeg decodes it.
+    corvix.save(a, tmp_path / "c.bin", format="jpeg", quality=75)
+    with Image.open(tmp_path / "c.bin") as jpeg:
+        assert jpeg.format == "JPEG"
+        want = np.asarray(jpeg.convert("RGB"))
+    np.testing.assert_array_equal(corvix.load(tmp_path / "c.bin"), want)
+    # Transparency composed over the background: alpha 0 gives the background exactly.
+    rgba = np.zeros((3, 5, 4), np.uint8)
+    rgba[..., 0] = 200
+    Image.fromarray(rgba, "RGBA").save(tmp_path / "t.png")
+    np.testing.assert_array_equal(corvix.load(tmp_path / "t.png", background=(1, 2, 3)),
+                                  np.broadcast_to(np.array([1, 2, 3], np.uint8), (3, 5, 3)))
+    with pytest.raises(corvix.Error):
+        corvix.save(a, tmp_path / "d.png", quality=90, format="gif")
+    assert not (tmp_path / "d.png").exists()
