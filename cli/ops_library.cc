@@ -17,6 +17,16 @@ void write_new(Bitmap *made, const char *what, const std::string &output) {
   write_image(*result, output);
 }
 
+// The drawing operations: the shape between --from and --to, in --colour, drawn onto the image.
+template <typename Draw>
+void draw_shape(Job &job, Draw draw) {
+  const Values &v = job.values();
+  BitmapPtr image = read_image(job.input(), Accept::kColourOrGrey);
+  check_binary_output(job.output());
+  draw(image.get(), v.point("from"), v.point("to"), v.colour("colour"));
+  write_image(*image, job.output());
+}
+
 }  // namespace
 
 void run_rotate(Job &job) {
@@ -119,23 +129,16 @@ void run_blit(Job &job) {
 }
 
 void run_line(Job &job) {
-  const Values &v = job.values();
-  BitmapPtr image = read_image(job.input(), Accept::kColourOrGrey);
-  check_binary_output(job.output());
-  const Point from = v.point("from"), to = v.point("to");
-  const Colour c = v.colour("colour");
-  gx_drawline(image.get(), from.x, from.y, to.x, to.y, c.red, c.green, c.blue);
-  write_image(*image, job.output());
+  draw_shape(job, [](Bitmap *image, Point from, Point to, Colour c) {
+    gx_drawline(image, from.x, from.y, to.x, to.y, c.red, c.green, c.blue);
+  });
 }
 
 void run_box(Job &job) {
-  const Values &v = job.values();
-  BitmapPtr image = read_image(job.input(), Accept::kColourOrGrey);
-  check_binary_output(job.output());
-  const Point from = v.point("from"), to = v.point("to");
-  const Colour c = v.colour("colour");
-  gx_drawbox(image.get(), from.x, from.y, to.x, to.y, c.red, c.green, c.blue, v.integer("step"));
-  write_image(*image, job.output());
+  draw_shape(job, [&job](Bitmap *image, Point from, Point to, Colour c) {
+    gx_drawbox(image, from.x, from.y, to.x, to.y, c.red, c.green, c.blue,
+               job.values().integer("step"));
+  });
 }
 
 }  // namespace corvix::cli

@@ -13,6 +13,15 @@ namespace {
 
 uint32_t word(int32_t v) { return static_cast<uint32_t>(v); }
 
+// The pixels of a bitmap, and the bytes they take.
+uint64_t pixel_count(const Bitmap &b) {
+  return uint64_t{static_cast<uint32_t>(b.width)} * static_cast<uint32_t>(b.height);
+}
+
+uint64_t pixel_bytes(const Bitmap &b) {
+  return pixel_count(b) * static_cast<uint32_t>(b.bytes_per_pixel);
+}
+
 std::string describe(const Bitmap &b) {
   return std::to_string(b.width) + "x" + std::to_string(b.height) +
          (b.bytes_per_pixel == 3 ? " colour" : " one-byte");
@@ -157,9 +166,7 @@ void run_fade(Job &job) {
   auto [a, b] = read_frames(job);
   check_binary_output(job.output());
   Server &server = job.server();
-  const uint64_t size = uint64_t{static_cast<uint32_t>(a->width)} *
-                        static_cast<uint32_t>(a->height) *
-                        static_cast<uint32_t>(a->bytes_per_pixel);
+  const uint64_t size = pixel_bytes(*a);
   const uint32_t pa = server.share(a->pixels, size), pb = server.share(b->pixels, size);
   const uint32_t out = server.block(size);
   server.command(CORVIX_CMD_FADEOVER, {pa, pb, out, word(job.values().integer("level")), word(a->width),
@@ -172,9 +179,7 @@ void run_fadeover(Job &job) {
   auto [a, b] = read_frames(job);
   check_binary_output(job.output());
   Server &server = job.server();
-  const uint64_t size = uint64_t{static_cast<uint32_t>(b->width)} *
-                        static_cast<uint32_t>(b->height) *
-                        static_cast<uint32_t>(b->bytes_per_pixel);
+  const uint64_t size = pixel_bytes(*b);
   const uint32_t record = server.share(*a);
   server.command(CORVIX_CMD_SPECIALFADEOVER,
                  {record, server.share(b->pixels, size), word(job.values().integer("level"))});
@@ -190,8 +195,7 @@ void run_remap(Job &job) {
   const std::vector<uint8_t> table =
       v.has("palette") ? pen_table(v.text("palette"), &pens) : std::vector<uint8_t>();
   Server &server = job.server();
-  const uint64_t count =
-      uint64_t{static_cast<uint32_t>(image->width)} * static_cast<uint32_t>(image->height);
+  const uint64_t count = pixel_count(*image);
   // Word 1 names a word holding the pixels' address: the record's first field is just that.
   const uint32_t record = server.share(*image);
   const uint32_t out = server.block(count);
@@ -208,8 +212,7 @@ void run_pens(Job &job) {
   check_binary_output(job.output());
   std::vector<uint8_t> pens;
   const std::vector<uint8_t> table = pen_table(job.values().text("palette"), &pens);
-  const uint64_t count =
-      uint64_t{static_cast<uint32_t>(frame->width)} * static_cast<uint32_t>(frame->height);
+  const uint64_t count = pixel_count(*frame);
   for (uint64_t i = 0; i < count; ++i)
     if (frame->pixels[i] > 215)
       throw Failure("'" + job.input() + "' holds the value " + std::to_string(frame->pixels[i]) +

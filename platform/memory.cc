@@ -100,6 +100,14 @@ State &state() {
   return *s;
 }
 
+// Runs `f` on the state with its lock held and returns what `f` returns.
+template <typename F>
+auto with_lock(F f) {
+  State &s = state();
+  std::lock_guard<std::mutex> g(s.lock);
+  return f(s);
+}
+
 thread_local uint32_t t_owner = 0;
 
 uint64_t page_down(uint64_t a) { return a / kPage * kPage; }
@@ -307,9 +315,7 @@ int free_for(uint32_t owner, uint32_t address) {
 }
 
 bool owned_range(uint32_t owner, uint64_t address, uint64_t length) {
-  State &s = state();
-  std::lock_guard<std::mutex> g(s.lock);
-  return s.ranges.contains(address, length, owner);
+  return with_lock([&](State &s) { return s.ranges.contains(address, length, owner); });
 }
 
 void release_owner(uint32_t owner, bool trim) {
@@ -343,72 +349,43 @@ void retire_owner(uint32_t owner, bool trim) {
 }
 
 uint64_t owner_blocks(uint32_t owner) {
-  State &s = state();
-  std::lock_guard<std::mutex> g(s.lock);
-  return s.ranges.owner_blocks(owner);
+  return with_lock([owner](State &s) { return s.ranges.owner_blocks(owner); });
 }
 
 uint64_t owner_bytes(uint32_t owner) {
-  State &s = state();
-  std::lock_guard<std::mutex> g(s.lock);
-  return s.ranges.owner_bytes(owner);
+  return with_lock([owner](State &s) { return s.ranges.owner_bytes(owner); });
 }
 
 void set_host_quota(uint64_t bytes) {
-  State &s = state();
-  std::lock_guard<std::mutex> g(s.lock);
-  s.quota = bytes;
-  s.ranges.set_default_quota(bytes);
+  with_lock([bytes](State &s) {
+    s.quota = bytes;
+    s.ranges.set_default_quota(bytes);
+  });
 }
 
-uint64_t host_quota() {
-  State &s = state();
-  std::lock_guard<std::mutex> g(s.lock);
-  return s.quota;
-}
+uint64_t host_quota() { return with_lock([](State &s) { return s.quota; }); }
 
-bool trim_pending() {
-  State &s = state();
-  std::lock_guard<std::mutex> g(s.lock);
-  return s.freed_since_full_trim;
-}
+bool trim_pending() { return with_lock([](State &s) { return s.freed_since_full_trim; }); }
 
 uint64_t resident_bytes() { return resident_locked(state()); }
 
-void trim_segment() {
-  State &s = state();
-  std::lock_guard<std::mutex> g(s.lock);
-  trim_locked(s);
-}
+void trim_segment() { with_lock([](State &s) { trim_locked(s); }); }
 
 void set_trim_in_slices(bool on) {
-  State &s = state();
-  std::lock_guard<std::mutex> g(s.lock);
-  s.trim_in_slices += on ? 1 : -1;
+  with_lock([on](State &s) { s.trim_in_slices += on ? 1 : -1; });
 }
 
-bool trim_due() {
-  State &s = state();
-  std::lock_guard<std::mutex> g(s.lock);
-  return s.trim_due;
-}
+bool trim_due() { return with_lock([](State &s) { return s.trim_due; }); }
 
-void request_trim() {
-  State &s = state();
-  std::lock_guard<std::mutex> g(s.lock);
-  start_trim(s, UINT64_MAX);
-}
+void request_trim() { with_lock([](State &s) { start_trim(s, UINT64_MAX); }); }
 
 bool trim_step(uint64_t budget) {
-  State &s = state();
-  std::lock_guard<std::mutex> g(s.lock);
-  if (!s.trim_due) return false;
-  return trim_slice_locked(s, budget);
+  return with_lock([budget](State &s) { return s.trim_due && trim_slice_locked(s, budget); });
 }
 
 }  // namespace corvix
 
-using corvix::state;
+using corvix::with_lock;
 
 extern "C" {
 
@@ -424,22 +401,18 @@ void PPCFreeVec(void *block) {
 }
 
 void corvix_alloc_stats(uint64_t *live_blocks, uint64_t *live_bytes) {
-  corvix::State &s = state();
-  std::lock_guard<std::mutex> g(s.lock);
-  if (live_blocks) *live_blocks = s.ranges.live_blocks();
-  if (live_bytes) *live_bytes = s.ranges.live_bytes();
+  with_lock([=](const corvix::State &s) {
+    if (live_blocks) *live_blocks = s.ranges.live_blocks();
+    if (live_bytes) *live_bytes = s.ranges.live_bytes();
+  });
 }
 
 void corvix_alloc_fail_nth(uint32_t n) {
-  corvix::State &s = state();
-  std::lock_guard<std::mutex> g(s.lock);
-  s.fail_at = n == 0 ? 0 : s.calls + n;
+  with_lock([n](corvix::State &s) { s.fail_at = n == 0 ? 0 : s.calls + n; });
 }
 
 uint64_t corvix_alloc_calls(void) {
-  corvix::State &s = state();
-  std::lock_guard<std::mutex> g(s.lock);
-  return s.calls;
+  return with_lock([](const corvix::State &s) { return s.calls; });
 }
 
 }  // extern "C"

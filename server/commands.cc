@@ -12,6 +12,22 @@ namespace {
 
 uint32_t nothing(Call &) { return 0; }
 
+// The frame whose record word 1 names (`bpp` bytes a pixel; 0: any), changed in place.
+template <typename Change>
+uint32_t change_frame(Call &c, int32_t bpp, Change change) {
+  Bitmap b;
+  if (c.frame(c.word(1), &b, bpp)) change(&b);
+  return 0;
+}
+
+// A new record made from the frame word 1 names, handed to the host.
+template <typename Make>
+uint32_t make_from_frame(Call &c, int32_t bpp, Make make) {
+  Bitmap src;
+  if (!c.frame(c.word(1), &src, bpp)) return 0;
+  return c.give(make(&src));
+}
+
 // 2: YUV planes to three-byte pixels. The conversion works in whole groups: P is the count
 // raised to a multiple of the group.
 uint32_t yuv_to_rgb(Call &c) {
@@ -30,9 +46,9 @@ uint32_t yuv_to_rgb(Call &c) {
 
 // 3: a resized copy of a chunky frame (the source is read as one byte a pixel).
 uint32_t scale_frame(Call &c) {
-  Bitmap src;
-  if (!c.frame(c.word(1), &src, 1)) return 0;
-  return c.give(cvx_scale_ll(&src, c.sword(2), c.sword(3)));
+  return make_from_frame(c, 1, [&c](Bitmap *src) {
+    return cvx_scale_ll(src, c.sword(2), c.sword(3));
+  });
 }
 
 // 4: colour pixels to cube indices or pens. Word 1 names a word holding the source address
@@ -53,12 +69,11 @@ uint32_t remap_colours(Call &c) {
 // 5: contrast, brightness and negative over every byte of the frame. Word 3 carries the
 // offset plus 256; only the low 16 bits of word 4 count, as a signed number.
 uint32_t correct_levels(Call &c) {
-  Bitmap b;
-  if (!c.frame(c.word(1), &b, 0)) return 0;
-  const auto offset = static_cast<int32_t>(c.word(3) - 256u);
-  const auto invert = static_cast<int32_t>(static_cast<int16_t>(c.word(4) & 0xFFFF));
-  cvx_correct_ll(&b, c.sword(2), offset, invert);
-  return 0;
+  return change_frame(c, 0, [&c](Bitmap *b) {
+    const auto offset = static_cast<int32_t>(c.word(3) - 256u);
+    const auto invert = static_cast<int32_t>(static_cast<int16_t>(c.word(4) & 0xFFFF));
+    cvx_correct_ll(b, c.sword(2), offset, invert);
+  });
 }
 
 // 6: bytes translated in place through a table; any byte value may occur, so the table must
@@ -83,11 +98,7 @@ uint32_t fade_over(Call &c) {
 }
 
 // 8: line doubling, three bytes a pixel.
-uint32_t deinterlace(Call &c) {
-  Bitmap b;
-  if (c.frame(c.word(1), &b, 3)) cvx_deinterlace_ll(&b);
-  return 0;
-}
+uint32_t deinterlace(Call &c) { return change_frame(c, 3, cvx_deinterlace_ll); }
 
 // 9: a scaled copy of a bitmap; three-byte bitmaps are read three bytes a pixel, all others
 // one byte a pixel.
@@ -118,65 +129,46 @@ uint32_t yuv_scale(Call &c) {
 
 // 11: bytes below level + 1 raised to it.
 uint32_t special_fade(Call &c) {
-  Bitmap b;
-  if (c.frame(c.word(1), &b, 0)) cvx_specialfade_ll(&b, c.sword(2));
-  return 0;
+  return change_frame(c, 0, [&c](Bitmap *b) { cvx_specialfade_ll(b, c.sword(2)); });
 }
 
 // 12: bytes of A below level + 1 replaced by B's; B holds as many bytes as A.
 uint32_t special_fade_over(Call &c) {
-  Bitmap a;
-  if (!c.frame(c.word(1), &a, 0)) return 0;
-  const uint8_t *b = c.bytes(c.word(2), static_cast<uint64_t>(c.size(a.width, a.height,
-                                                                      a.bytes_per_pixel)));
-  if (c.ok()) cvx_specialfadeover_ll(&a, b, c.sword(3));
-  return 0;
+  return change_frame(c, 0, [&c](Bitmap *a) {
+    const uint8_t *b =
+        c.bytes(c.word(2), static_cast<uint64_t>(c.size(a->width, a->height, a->bytes_per_pixel)));
+    if (c.ok()) cvx_specialfadeover_ll(a, b, c.sword(3));
+  });
 }
 
 // 13: a quarter or half turn into a new bitmap.
 uint32_t turn(Call &c) {
-  Bitmap src;
-  if (!c.frame(c.word(1), &src, 3)) return 0;
-  return c.give(fxx_rotangle_ll(&src, c.sword(2)));
+  return make_from_frame(c, 3, [&c](Bitmap *src) { return fxx_rotangle_ll(src, c.sword(2)); });
 }
 
 // 14: mirror upside down and/or left to right, three bytes a pixel.
 uint32_t mirror(Call &c) {
-  Bitmap b;
-  if (c.frame(c.word(1), &b, 3)) fxx_mirror_ll(&b, c.sword(2), c.sword(3));
-  return 0;
+  return change_frame(c, 3, [&c](Bitmap *b) { fxx_mirror_ll(b, c.sword(2), c.sword(3)); });
 }
 
 // 15: every byte inverted.
-uint32_t invert(Call &c) {
-  Bitmap b;
-  if (c.frame(c.word(1), &b, 0)) fxx_invert_ll(&b);
-  return 0;
-}
+uint32_t invert(Call &c) { return change_frame(c, 0, fxx_invert_ll); }
 
 // 16: each channel stretched from its range, then the master range.
 uint32_t stretch(Call &c) {
-  Bitmap b;
-  if (c.frame(c.word(1), &b, 3)) {
-    fxx_minmax_ll(&b, c.sword(2), c.sword(3), c.sword(4), c.sword(5), c.sword(6), c.sword(7),
+  return change_frame(c, 3, [&c](Bitmap *b) {
+    fxx_minmax_ll(b, c.sword(2), c.sword(3), c.sword(4), c.sword(5), c.sword(6), c.sword(7),
                   c.sword(8), c.sword(9));
-  }
-  return 0;
+  });
 }
 
 // 17: lowest and highest level of a channel (or of the average) in a new record.
 uint32_t find_levels(Call &c) {
-  Bitmap b;
-  if (!c.frame(c.word(1), &b, 3)) return 0;
-  return c.give(fxx_findminmax_ll(&b, c.sword(2)));
+  return make_from_frame(c, 3, [&c](Bitmap *b) { return fxx_findminmax_ll(b, c.sword(2)); });
 }
 
 // 18: every channel stretched from its own lowest to its own highest level.
-uint32_t auto_levels(Call &c) {
-  Bitmap b;
-  if (c.frame(c.word(1), &b, 3)) fxx_min_max_ll(&b);
-  return 0;
-}
+uint32_t auto_levels(Call &c) { return change_frame(c, 3, fxx_min_max_ll); }
 
 constexpr Command kCommands[] = {
     /* 0 quit */ {0, nothing},
