@@ -295,6 +295,9 @@ void fill_background(Bitmap &b, int64_t size, const uint8_t background[3]) {
 
 // The mapping runs from the destination back into the source: turn by the negated angle.
 void turn_into(const Bitmap &source, Bitmap &destination, float angle, const uint8_t *background) {
+  // The visits run over whole halves: a destination less than two pixels wide or high has
+  // none, whatever its other size (and any pixel it has was filled already).
+  if (destination.width < 2 || destination.height < 2) return;
   const double rad = radians(-static_cast<double>(angle));
   const Turn t{source, destination, std::sin(rad), std::cos(rad), background};
   pick(kTurn)(t);
@@ -339,9 +342,6 @@ void CalculateImage(const Bitmap *source, Bitmap *destination, float angle) {
   const int32_t bpp = source->bytes_per_pixel;
   if ((bpp != 1 && bpp != 3) || destination->bytes_per_pixel != bpp) return;
   if (bitmap_bytes(source, bpp) < 0 || bitmap_bytes(destination, bpp) < 0) return;
-  // A destination less than two pixels wide or high has no visit (the visits run over
-  // whole halves): nothing to map, whatever its other size.
-  if (destination->width < 2 || destination->height < 2) return;
   turn_into(*source, *destination, angle, nullptr);
 }
 
