@@ -1,6 +1,5 @@
 // PPM files: exact writer output, the header rules, hostile headers and paths, scaled
-// samples, refused and failed saves, the string helpers, and files exchanged with netpbm and
-// Pillow (those tests skip where the tool is not installed).
+// samples, refused and failed saves, and the string helpers.
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,7 +21,6 @@ const std::string kPhotos = CORVIX_TEST_IMAGES "/"s;
 
 using test::file_bytes;
 using test::put_file;
-bool run(const std::string &command) { return test::run_shell(command); }
 
 // "<width>x<height>x<bytes per pixel> <pixels>" of a bitmap, "null" for none.
 std::string shape(const Bitmap *b) {
@@ -194,29 +192,6 @@ TEST(PpmStrings, InstrLeftAndRight) {
                            {right("640 480", 70), ""}, {right(d200.c_str(), 1), d79}})
     // clang-format on
     EXPECT_EQ(got, want);
-}
-
-// Files netpbm writes at other maxima load as netpbm's own conversion of them to 255 does.
-TEST_F(PpmTest, NetpbmAndWeScaleSamplesAlike) {
-  if (!run("command -v pamdepth >/dev/null")) GTEST_SKIP() << "netpbm is missing";
-  const std::string in = at("a.ppm"), out = at("b.ppm");
-  for (const char *max : {"65535", "1000", "300", "37", "1"}) {
-    ASSERT_TRUE(run("pamdepth "s + max + " " + kPhotos + "astronaut.ppm > " + out));
-    ASSERT_TRUE(run("pamdepth 255 " + out + " > " + in));
-    const std::string theirs = load(in);
-    EXPECT_TRUE(theirs != "null" && load(out) == theirs) << max;
-  }
-}
-
-// Pillow reads a photograph as our writer saves it (the same bytes, above) and saves its own
-// file, which we read as the same pixels.
-TEST_F(PpmTest, PillowReadsOurFilesAndWeReadPillowsFiles) {
-  // The Python that has Pillow (a pyenv first on PATH may not).
-  const std::string py = "/usr/bin/python3 -c 'from PIL import Image; import sys; ";
-  if (!run(py + "' 2>/dev/null")) GTEST_SKIP() << "Pillow is missing";
-  ASSERT_TRUE(run(py + "im = Image.open(sys.argv[1]); assert im.mode == \"RGB\"; " +
-                  "im.save(sys.argv[2])' " + kPhotos + "astronaut.ppm " + at("theirs.ppm")));
-  EXPECT_TRUE(load(at("theirs.ppm")) == load(kPhotos + "astronaut.ppm"));
 }
 
 }  // namespace

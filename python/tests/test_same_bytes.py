@@ -150,22 +150,8 @@ def test_yuv2rgb(tool, extra):
         np.testing.assert_array_equal(host.yuv2rgb(y, u, v, **kw), want)
 
 
-@pytest.mark.parametrize("chroma", [4, 2, 1])
-def test_rgb2yuv_writes_the_tools_planes_and_converts_back(tool, rng, chroma):
-    image = picture(rng, 17, 36)
-    Image.fromarray(image).save(tool.file("in.ppm"))
-    tool("rgb2yuv", "--chroma", chroma, tool.file("in.ppm"), tool.file("out.yuv"))
-    y, u, v = corvix.rgb2yuv(image, chroma=chroma)
-    assert u.shape == (17, 36 // chroma)
-    np.testing.assert_array_equal(np.concatenate([y.ravel(), u.ravel(), v.ravel()]),
-                                  np.fromfile(tool.file("out.yuv"), np.uint8))
-    if chroma == 1:  # no chroma is shared: back within the truncation of each term
-        back = corvix.yuv2rgb(y, u, v, chroma=1).astype(int)
-        assert np.abs(back - image).max() <= 3
-
-
-@pytest.mark.parametrize("fmt", ["yuv411p", "yuv422p", "yuv444p", "yuv420p"])
-def test_every_layout_has_the_tools_bytes_both_ways(tool, rng, fmt):
+@pytest.mark.parametrize("fmt,chroma", [("yuv411p", 4), ("yuv422p", 2), ("yuv444p", 1), ("yuv420p", None)])
+def test_every_layout_has_the_tools_bytes_both_ways(tool, rng, fmt, chroma):
     # 37x23: no width a multiple of the group, no height even; the edge groups are partial.
     image = picture(rng)
     Image.fromarray(image).save(tool.file("in.ppm"))
@@ -173,8 +159,12 @@ def test_every_layout_has_the_tools_bytes_both_ways(tool, rng, fmt):
     planes = corvix.rgb2yuv(image, pix_fmt=fmt)
     np.testing.assert_array_equal(np.concatenate([p.ravel() for p in planes]),
                                   np.fromfile(tool.file("out.yuv"), np.uint8))
-    if fmt == "yuv411p":  # the tool's layout when none is named
-        for a, b in zip(corvix.rgb2yuv(image), planes):
+    # The same planes by chroma group, and (4:1:1) with no layout named.
+    others = [corvix.rgb2yuv(image, chroma=chroma)] if chroma else []
+    if fmt == "yuv411p":
+        others.append(corvix.rgb2yuv(image))
+    for other in others:
+        for a, b in zip(other, planes):
             np.testing.assert_array_equal(a, b)
     tool("yuv2rgb", "--pix-fmt", fmt, "--size", "37x23", tool.file("out.yuv"), tool.file("back.ppm"))
     want = np.asarray(Image.open(tool.file("back.ppm")))
@@ -205,7 +195,6 @@ def test_peers_do_the_same_job(rng):
     np.testing.assert_array_equal(corvix.mirror(a.copy(), left_right=True), a[:, ::-1])
     np.testing.assert_array_equal(corvix.mirror(a.copy(), upside_down=True), cv2.flip(a, 0))
     np.testing.assert_array_equal(corvix.turn(a), np.rot90(a, -1))
-    np.testing.assert_array_equal(corvix.turn(a, angle=180), np.rot90(a, 2))
     np.testing.assert_array_equal(corvix.turn(a, angle=270), cv2.rotate(a, cv2.ROTATE_90_COUNTERCLOCKWISE))
     np.testing.assert_array_equal(corvix.transpose(a), a.transpose(1, 0, 2))
     np.testing.assert_array_equal(corvix.cut(a, (10, 7, 5, 3)), a[3:10, 5:15])
@@ -220,11 +209,6 @@ def test_peers_do_the_same_job(rng):
 
 def test_load_and_save_agree_with_pillow(rng, tmp_path):
     a = picture(rng)
-    # Pillow's arrays are read-only: read as they are, refused in place.
-    frozen = np.asarray(Image.fromarray(a))
-    np.testing.assert_array_equal(corvix.turn(frozen), np.rot90(a, -1))
-    with pytest.raises(ValueError, match="read-only"):
-        corvix.invert(frozen)
     path = tmp_path / "a.ppm"
     Image.fromarray(a).save(path)
     loaded = corvix.load(path)
