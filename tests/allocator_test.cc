@@ -1,6 +1,5 @@
 // The range allocator against a trivial model, and PPCAllocVec's contract.
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -8,7 +7,6 @@
 #include <cstring>
 #include <map>
 #include <random>
-#include <set>
 
 #include "platform/memory.h"
 #include "platform/owner_ids.h"
