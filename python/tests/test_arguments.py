@@ -26,8 +26,6 @@ def test_every_operation_has_its_function_and_every_option_its_keyword():
                 assert corvix._table.keyword_name(option["name"]) in params, (name, option)
         # Only the operations a server command performs are the host's.
         assert hasattr(corvix.Host, pyname) == hosted, name
-    assert corvix.raise_levels.__name__ == "raise_levels"
-    assert "from_" in corvix.line.__signature__.parameters
 
 
 def test_defaults_and_positional_options_come_from_the_table(rng):

@@ -102,8 +102,6 @@ def test_palette_as_an_array_or_a_file_and_the_previews(tool, inputs):
     palette = np.asarray(Image.open(tool.file("pal.ppm")))
     from_file = corvix.remap(inputs["a"], palette=tool.file("pal.ppm"))
     np.testing.assert_array_equal(corvix.remap(inputs["a"], palette=palette), from_file)
-    np.testing.assert_array_equal(corvix.remap(inputs["a"], palette=palette.reshape(-1, 3)),
-                                  from_file)
     # The preview files hold the tool's bytes.
     for options in ([], ["--palette", tool.file("pal.ppm")]):
         tool("remap", *options, "--preview", tool.file("want.ppm"), tool.file("a.ppm"),
@@ -189,13 +187,12 @@ def test_yuv2rgb_follows_the_bt601_formulas(rng):
 
 
 def test_peers_do_the_same_job(rng):
-    import cv2
     a = picture(rng)
     np.testing.assert_array_equal(corvix.invert(a.copy()), 255 - a)
     np.testing.assert_array_equal(corvix.mirror(a.copy(), left_right=True), a[:, ::-1])
-    np.testing.assert_array_equal(corvix.mirror(a.copy(), upside_down=True), cv2.flip(a, 0))
+    np.testing.assert_array_equal(corvix.mirror(a.copy(), upside_down=True), a[::-1])
     np.testing.assert_array_equal(corvix.turn(a), np.rot90(a, -1))
-    np.testing.assert_array_equal(corvix.turn(a, angle=270), cv2.rotate(a, cv2.ROTATE_90_COUNTERCLOCKWISE))
+    np.testing.assert_array_equal(corvix.turn(a, angle=270), np.rot90(a))
     np.testing.assert_array_equal(corvix.transpose(a), a.transpose(1, 0, 2))
     np.testing.assert_array_equal(corvix.cut(a, (10, 7, 5, 3)), a[3:10, 5:15])
     # Past the edges the cut is black.
@@ -207,14 +204,14 @@ def test_peers_do_the_same_job(rng):
     np.testing.assert_array_equal(corvix.scale(a, (50, 40)), a[rows][:, cols])
 
 
-def test_load_and_save_agree_with_pillow(rng, tmp_path):
+def test_files_agree_with_pillow(rng, tmp_path):
     a = picture(rng)
-    path = tmp_path / "a.ppm"
-    Image.fromarray(a).save(path)
-    loaded = corvix.load(path)
-    np.testing.assert_array_equal(loaded, a)
-    corvix.save(255 - a, tmp_path / "b.ppm")
-    np.testing.assert_array_equal(np.asarray(Image.open(tmp_path / "b.ppm")), 255 - a)
+    # PPM and PNG both ways, lossless: a red/blue swap or a lossy path shows.
+    for kind in ("ppm", "png"):
+        Image.fromarray(a).save(tmp_path / f"a.{kind}")
+        np.testing.assert_array_equal(corvix.load(tmp_path / f"a.{kind}"), a)
+        corvix.save(255 - a, tmp_path / f"b.{kind}")
+        np.testing.assert_array_equal(np.asarray(Image.open(tmp_path / f"b.{kind}")), 255 - a)
     # A one-byte image is written as the netpbm form of its kind (PGM), whatever the name.
     g = picture(rng, channels=1)
     corvix.save(g, tmp_path / "g.ppm")
@@ -222,15 +219,6 @@ def test_load_and_save_agree_with_pillow(rng, tmp_path):
         assert grey.mode == "L"
         np.testing.assert_array_equal(np.asarray(grey), g)
     np.testing.assert_array_equal(corvix.load(tmp_path / "g.ppm"), g)
-
-
-def test_png_and_jpeg_files_agree_with_pillow(rng, tmp_path):
-    a = picture(rng)
-    # PNG both ways, lossless: a red/blue swap or a lossy path shows.
-    Image.fromarray(a).save(tmp_path / "a.png")
-    np.testing.assert_array_equal(corvix.load(tmp_path / "a.png"), a)
-    corvix.save(a, tmp_path / "b.png")
-    np.testing.assert_array_equal(np.asarray(Image.open(tmp_path / "b.png")), a)
     # The format argument wins over the name; a JPEG decodes as Pillow's libjpeg decodes it.
     corvix.save(a, tmp_path / "c.bin", format="jpeg", quality=75)
     with Image.open(tmp_path / "c.bin") as jpeg:
