@@ -192,18 +192,6 @@ TEST(ServerProcess, HostsAtOnceAndAHostKilledMidStream) {
   EXPECT_EQ(watcher.send(19, watcher.args({})), 0);
 }
 
-TEST(ServerProcess, ASendFailsPromptlyWhenTheServerDies) {
-  ServerProcess server;
-  Host h(server.name());
-  const uint32_t block = h.args({});
-  server.signal(SIGSTOP);  // the command waits unanswered
-  auto sent = std::async(std::launch::async, [&] { return h.send(19, block); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  server.signal(SIGKILL);
-  ASSERT_EQ(sent.wait_for(std::chrono::seconds(1)), std::future_status::ready);
-  EXPECT_LT(sent.get(), 0);
-}
-
 // Argument blocks and words that name memory the host does not own: nothing runs, nothing is
 // written, the server keeps serving. So do malformed datagrams.
 TEST(ServerProcess, HostileArgumentsDatagramsAndFloodsAreRefused) {
@@ -219,7 +207,6 @@ TEST(ServerProcess, HostileArgumentsDatagramsAndFloodsAreRefused) {
       {"null plane", h.args({0, C, C, out, 64, 4})},
       {"destination past the segment's end", h.args({Y, C, C, 0xFFFFFF00u, 64, 4})},
       {"count whose size wraps", h.args({Y, C, C, out, 0xFFFFFFF0u, 4})},
-      {"destination short of the last whole group", h.args({Y, C, C, out + 6, 62, 4})},
       {"another host's block", h.args({Y, C, C, foreign, 64, 4})},
       {"a block already freed", h.args({Y, C, C, freed, 64, 4})},
       {"an interior range running past its block", h.args({Y + 160, C, C, out, 64, 4})},
@@ -429,7 +416,8 @@ TEST(ServerProcess, StartUpFailuresSayWhyAndExitByWhetherTheNameIsServed) {
 }
 
 // Nothing of a port is left behind by a quit, a stop signal or an embedded server's close;
-// what a killed server leaves is taken over by the next one.
+// a send in flight when the server is killed fails at once, and what it leaves is taken over
+// by the next one.
 TEST(ServerProcess, NoFilesLeftBehindAndStaleOnesReclaimed) {
   {
     ServerProcess quit;
@@ -458,7 +446,14 @@ TEST(ServerProcess, NoFilesLeftBehindAndStaleOnesReclaimed) {
   EXPECT_EQ(files_named("embedded-" + std::to_string(getpid()) + "-"),
             std::vector<std::string>{});
   ServerProcess killed;
+  Host h(killed.name());
+  const uint32_t block = h.args({});
+  killed.signal(SIGSTOP);  // the command waits unanswered
+  auto sent = std::async(std::launch::async, [&] { return h.send(19, block); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
   killed.signal(SIGKILL);
+  ASSERT_EQ(sent.wait_for(std::chrono::seconds(1)), std::future_status::ready);
+  EXPECT_LT(sent.get(), 0);
   killed.wait_exit(5000);
   ServerProcess next({"--port", killed.name()}, false);
   bool served = false;
