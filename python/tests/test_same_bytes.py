@@ -173,27 +173,11 @@ def test_every_layout_has_the_tools_bytes_both_ways(tool, rng, fmt, chroma):
         np.testing.assert_array_equal(host.yuv2rgb(*planes), want)
 
 
-def test_yuv2rgb_follows_the_bt601_formulas(rng):
-    # Studio-range BT.601 with each term truncated toward zero before the sum, clamped; one
-    # chroma sample per pixel, over every Y and every chroma value.
-    y = np.tile(np.arange(256, dtype=np.uint8), (256, 1))
-    cb = rng.permuted(y, axis=0)
-    cr = rng.permuted(y, axis=1)
-    Y, B, R = (y - 16.0) * 1.164, cb - 128.0, cr - 128.0
-    t = np.trunc
-    want = np.stack([t(Y) + t(R * 1.596), t(Y) - t(R * 0.813) - t(B * 0.391),
-                     t(Y) + t(B * 2.018)], axis=-1).clip(0, 255)
-    np.testing.assert_array_equal(corvix.yuv2rgb(y, cb, cr, chroma=1), want)
-
-
 def test_peers_do_the_same_job(rng):
     a = picture(rng)
-    np.testing.assert_array_equal(corvix.invert(a.copy()), 255 - a)
     np.testing.assert_array_equal(corvix.mirror(a.copy(), left_right=True), a[:, ::-1])
     np.testing.assert_array_equal(corvix.mirror(a.copy(), upside_down=True), a[::-1])
     np.testing.assert_array_equal(corvix.turn(a), np.rot90(a, -1))
-    np.testing.assert_array_equal(corvix.turn(a, angle=270), np.rot90(a))
-    np.testing.assert_array_equal(corvix.transpose(a), a.transpose(1, 0, 2))
     np.testing.assert_array_equal(corvix.cut(a, (10, 7, 5, 3)), a[3:10, 5:15])
     # Past the edges the cut is black.
     padded = np.zeros((23 + 8, 37 + 8, 3), np.uint8)
