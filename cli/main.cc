@@ -23,6 +23,7 @@ constexpr int kExitUsage = 2;
 struct Parsed {
   std::string port;
   bool quiet = false;
+  int threads = 0;  // 0: the library's default
   // One entry per operation, in table order.
   std::vector<std::vector<std::string>> files;
   std::vector<CLI::App *> commands;
@@ -63,7 +64,7 @@ class Format : public CLI::Formatter {
   std::string make_usage(const CLI::App *app, std::string) const override {
     const Operation *op = app->get_parent() != nullptr ? find_operation(app->get_name()) : nullptr;
     if (op == nullptr)
-      return "Usage: corvix [--port NAME] [--quiet] OPERATION [options] FILES...\n";
+      return "Usage: corvix [--port NAME] [--threads N] [--quiet] OPERATION [options] FILES...\n";
     return std::string("Usage: corvix ") + op->name + " [options] " + op->files + "\n";
   }
   std::string make_positionals(const CLI::App *) const override { return {}; }
@@ -85,6 +86,11 @@ int run(int argc, char **argv) {
   app.add_option("--port", parsed.port, "run server commands in the corvixd serving NAME")
       ->type_name("NAME");
   app.add_flag("--quiet,-q", parsed.quiet, "no progress bar or messages on standard error");
+  app.add_option("--threads", parsed.threads,
+                 "threads for the work done in this process (default: CORVIX_THREADS, else "
+                 "every core it may run on)")
+      ->type_name("N")
+      ->check(CLI::Range(1, 256).description(""));
   app.require_subcommand(0, 1);
   app.footer(kNotes);
   parsed.files.resize(operations().size());
@@ -123,6 +129,7 @@ int run(int argc, char **argv) {
     return kExitUsage;
   }
 
+  if (parsed.threads > 0) corvix_set_threads(parsed.threads);
   try {
     Values values;
     for (const OptionDef &def : op->options) {

@@ -47,6 +47,7 @@ TEST_F(CliUsage, MistakesInTheCommandLineExitWithTwoAndSayWhat) {
   const std::pair<std::vector<std::string>, const char *> cases[] = {
       {{}, "name an operation"},
       {{"enhance", in, out}, "enhance"},
+      {{"--threads", "0", "invert", in, out}, "--threads"},
       {{"correct", "--contrast", "many", in, out}, "--contrast"},
       {{"fade", "--level", "256", in, in, out}, "0..255"},
       {{"scale", in, out}, "--size"},
