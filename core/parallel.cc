@@ -28,6 +28,8 @@ namespace {
 // Set through corvix_set_threads; 0 while none is.
 std::atomic<int32_t> g_chosen{0};
 
+std::atomic<int64_t> g_min_run_work{kMinRunWork};
+
 // Set while this thread runs a run: a routine called from inside one stays on its thread.
 thread_local bool t_in_run = false;
 
@@ -72,9 +74,13 @@ int32_t thread_count() {
   return chosen > 0 ? chosen : default_count();
 }
 
+void set_min_run_work(int64_t work) {
+  g_min_run_work.store(work > 0 ? work : kMinRunWork, std::memory_order_relaxed);
+}
+
 int64_t run_count(int64_t rows, int64_t work, int32_t threads) {
   if (rows <= 0) return 0;
-  int64_t runs = work / kMinRunWork;
+  int64_t runs = work / g_min_run_work.load(std::memory_order_relaxed);
   if (runs > threads) runs = threads;
   if (runs > rows) runs = rows;
   return runs < 1 ? 1 : runs;

@@ -50,9 +50,13 @@ int32_t available_cores();
 // the first call, else available_cores().
 int32_t thread_count();
 
+// Replaces kMinRunWork for the whole process (tests split small frames with 1); 0 restores
+// it.
+void set_min_run_work(int64_t work);
+
 // How many runs `rows` rows with `work` in all are cut into with `threads` threads: enough
-// that each run has at least kMinRunWork, never more than the threads or the rows, at
-// least 1 (0 for no rows).
+// that each run has at least the least run work, never more than the threads or the rows,
+// at least 1 (0 for no rows).
 int64_t run_count(int64_t rows, int64_t work, int32_t threads);
 
 // The rows of run `index` of `runs`: [rows * index / runs, rows * (index + 1) / runs).
