@@ -26,16 +26,20 @@ namespace corvix {
 constexpr int32_t kMaxThreads = 256;
 
 // The least work worth a run of its own, in bytes of a plain streaming pass (read a byte,
-// write a byte). Waking a sleeping helper thread and joining it costs about as much as
-// streaming this many bytes; a call with less work per thread stays on fewer threads.
-constexpr int64_t kMinRunWork = int64_t{1} << 18;
+// write a byte). Waking a sleeping helper and joining it costs a few microseconds, a small
+// part of streaming this much; and a streaming routine gains from a second core only once
+// its frame outgrows the core's own cache, which a PAL frame (1.2 MB) about fills. So a
+// streaming pass splits from a little over 2 MiB (an HD frame, 6 MB, does), the costlier
+// routines from correspondingly smaller frames.
+constexpr int64_t kMinRunWork = int64_t{1} << 20;
 
-// Weights for the `work` of for_rows: per byte written, what a routine costs against a
-// plain streaming pass (measured on the routines' plain forms, rounded).
+// Weights for the `work` of for_rows: what a routine costs per byte written against a plain
+// streaming pass, from single-thread times of the plain forms on HD frames, rounded down to
+// powers of two (the faster forms narrow the gaps).
 constexpr int64_t kStreamCost = 1;   // fades, levels, table lookups
-constexpr int64_t kGatherCost = 4;   // nearest-sample scaling, YUV conversion, dither
-constexpr int64_t kFilterCost = 8;   // smoothing
-constexpr int64_t kSampleCost = 16;  // bilinear free rotation
+constexpr int64_t kGatherCost = 4;   // nearest-sample scaling, YUV conversion, remap, dither
+constexpr int64_t kFilterCost = 16;  // smoothing, shear, YUV scaling
+constexpr int64_t kSampleCost = 64;  // bilinear free rotation
 
 // A thread count from the text of CORVIX_THREADS: a whole decimal number from 1 to
 // kMaxThreads, nothing else (no sign, blank or suffix). 0 for anything else: unset, empty,
