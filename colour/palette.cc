@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "core/parallel.h"
 #include "core/pixels.h"
 #include "corvix/colour.h"
 
@@ -191,17 +192,23 @@ void gx_freepalette(uint8_t *pens) {
 
 void gx_remap24(const uint8_t *source, uint8_t *output, const uint8_t *pens, uint32_t length) {
   // Short runs stay plain: they would not fill one vector step.
-  if (length >= 192 && corvix::remap_vector_available())
-    corvix::remap24_vector(source, output, pens, length);
-  else
-    corvix::remap24_plain(source, output, pens, length);
+  const auto remap = length >= 192 && corvix::remap_vector_available() ? corvix::remap24_vector
+                                                                       : corvix::remap24_plain;
+  // Runs of whole pixels (and whole vector steps but for the last); the last run takes any
+  // partial pixel at the end, as a single pass would.
+  corvix::for_items(length, 192 * 16, int64_t{length} * corvix::kStreamCost,
+                    [&](int64_t first, int64_t end) {
+    remap(source + first, output + first / 3, pens, static_cast<uint32_t>(end - first));
+  });
 }
 
 void gx_remap8(uint8_t *buffer, const uint8_t *table, uint32_t length) {
-  if (corvix::remap_vector_available())
-    corvix::remap8_vector(buffer, table, length);
-  else
-    corvix::remap8_plain(buffer, table, length);
+  const auto remap =
+      corvix::remap_vector_available() ? corvix::remap8_vector : corvix::remap8_plain;
+  corvix::for_items(length, 4096, int64_t{length} * corvix::kStreamCost,
+                    [&](int64_t first, int64_t end) {
+    remap(buffer + first, table, static_cast<uint32_t>(end - first));
+  });
 }
 
 }  // extern "C"

@@ -1,5 +1,6 @@
 // YUV to three-byte pixels: one chroma pair per group of N pixels, whole groups only.
 #include "core/cpu.h"
+#include "core/parallel.h"
 #include "colour/yuv_tables.h"
 #include "colour/yuvtorgb_simd.h"
 #include "corvix/colour.h"
@@ -33,18 +34,33 @@ extern "C" {
 void fx_yuvtorgb_ll(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,
                     uint8_t *destination, uint32_t count, uint32_t group) {
   using corvix::Isa;
+  if (count == 0 || group == 0) return;  // outside the domain: nothing converted
   const Isa isa = corvix::best_isa();
-  if (count == 0 || group == 0 || isa == Isa::kPlain || !corvix::yuv_vector_group(group)) {
-    corvix::yuv_to_rgb_plain(y, cr, cb, destination, count, group);
-    return;
-  }
+  const bool vector = isa != Isa::kPlain && corvix::yuv_vector_group(group);
   // The plain loop's group count: the count raised to whole groups (its last group may carry
-  // the 32-bit pixel counter past 2^32, which ends the loop there).
+  // the 32-bit pixel counter past 2^32, which ends the loop there; such a call stays whole).
   const size_t groups = (size_t{count} + group - 1) / group;
-  if (isa == Isa::kAvx512Vbmi)
-    corvix::yuv_to_rgb_avx512vbmi(y, cr, cb, destination, groups, group);
-  else
-    corvix::yuv_to_rgb_avx2(y, cr, cb, destination, groups, group);
+  const bool whole = uint64_t{groups} * group > UINT32_MAX;
+  // Runs of whole groups, each converted as a call of its own: a group's pixels depend only
+  // on its own bytes.
+  const int64_t work = static_cast<int64_t>(groups) * group * 3 * corvix::kStreamCost;
+  corvix::for_items(whole ? 1 : static_cast<int64_t>(groups), 64, work,
+                    [&](int64_t first, int64_t end) {
+    const size_t g0 = whole ? 0 : static_cast<size_t>(first);
+    const size_t n = whole ? groups : static_cast<size_t>(end) - g0;
+    const uint8_t *ys = y + g0 * group;
+    uint8_t *out = destination + g0 * group * 3;
+    if (!vector) {
+      const uint32_t pixels =
+          whole || g0 + n == groups ? count - static_cast<uint32_t>(g0 * group)
+                                    : static_cast<uint32_t>(n * group);
+      corvix::yuv_to_rgb_plain(ys, cr + g0, cb + g0, out, pixels, group);
+    } else if (isa == Isa::kAvx512Vbmi) {
+      corvix::yuv_to_rgb_avx512vbmi(ys, cr + g0, cb + g0, out, n, group);
+    } else {
+      corvix::yuv_to_rgb_avx2(ys, cr + g0, cb + g0, out, n, group);
+    }
+  });
 }
 
 void gx_yuv_to_rgb(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,

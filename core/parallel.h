@@ -91,6 +91,17 @@ void for_rows(int64_t rows, int64_t work, Body &&body) {
       const_cast<std::remove_const_t<B> *>(&body));
 }
 
+// The same over a run of `items` (bytes, pixels, groups) cut only at multiples of `grain`
+// items: body(begin, end) gets whole grains but for the last run, which ends at `items`.
+template <class Body>
+void for_items(int64_t items, int64_t grain, int64_t work, Body &&body) {
+  if (items <= 0) return;
+  const int64_t grains = (items - 1) / grain + 1;
+  for_rows(grains, work, [&](int64_t begin, int64_t end) {
+    body(begin * grain, end == grains ? items : end * grain);
+  });
+}
+
 }  // namespace corvix
 
 #endif

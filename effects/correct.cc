@@ -1,6 +1,7 @@
 // Contrast, brightness and negative correction through a per-call 256-entry table.
 #include "effects/correct.h"
 
+#include "core/parallel.h"
 #include "corvix/effects.h"
 #include "effects/frame.h"
 
@@ -86,7 +87,9 @@ void cvx_correct_ll(Bitmap *frame, int32_t contrast, int32_t offset, int32_t inv
   if (n <= 0) return;
   uint8_t table[256];
   corvix::build_level_table(table, contrast, offset, invert);
-  corvix::apply_table(frame->pixels, static_cast<size_t>(n), table);
+  corvix::for_items(n, 4096, n * corvix::kStreamCost, [&](int64_t first, int64_t end) {
+    corvix::apply_table(frame->pixels + first, static_cast<size_t>(end - first), table);
+  });
 }
 
 }  // extern "C"

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "core/parallel.h"
 #include "corvix/effects.h"
 
 #include "core/simd.h"
@@ -155,6 +156,9 @@ void replace_below(Isa isa, uint8_t *a, const uint8_t *b, size_t n, uint8_t thre
 
 namespace {
 
+// Byte runs across threads are cut at multiples of this (whole cache lines and vector steps).
+constexpr int64_t kByteGrain = 4096;
+
 // The level compared with every byte, widened so that level + 1 cannot overflow.
 int64_t threshold_of(int32_t level) { return int64_t{level} + 1; }
 
@@ -169,7 +173,11 @@ void special_fade_over(Bitmap *a, const uint8_t *b, int32_t level) {
     std::memmove(a->pixels, b, static_cast<size_t>(n));
     return;
   }
-  replace_below(best_isa(), a->pixels, b, static_cast<size_t>(n), static_cast<uint8_t>(t));
+  const Isa isa = best_isa();
+  for_items(n, kByteGrain, n * kStreamCost, [&](int64_t first, int64_t end) {
+    replace_below(isa, a->pixels + first, b + first, static_cast<size_t>(end - first),
+                  static_cast<uint8_t>(t));
+  });
 }
 
 }  // namespace
@@ -181,8 +189,19 @@ void cvx_fadeover_ll(const uint8_t *a, const uint8_t *b, uint8_t *output, int32_
                      int32_t width, int32_t height, int32_t bytes_per_pixel) {
   const int64_t n = corvix::checked_size(width, height, bytes_per_pixel);
   if (n <= 0 || a == nullptr || b == nullptr || output == nullptr) return;
-  const uint8_t l = corvix::clamp255(level);
-  corvix::fade_bytes(corvix::best_isa(), a, b, output, static_cast<size_t>(n), l);
+  using namespace corvix;
+  const uint8_t l = clamp255(level);
+  const Isa isa = best_isa();
+  const auto size = static_cast<size_t>(n);
+  // An output that partly overlaps an input sees earlier outputs as inputs: one pass in
+  // byte order, not split.
+  if (!same_or_apart(a, output, size) || !same_or_apart(b, output, size)) {
+    fade_bytes(isa, a, b, output, size, l);
+    return;
+  }
+  for_items(n, kByteGrain, n * kStreamCost, [&](int64_t first, int64_t end) {
+    fade_bytes(isa, a + first, b + first, output + first, static_cast<size_t>(end - first), l);
+  });
 }
 
 void cvx_specialfade_ll(Bitmap *frame, int32_t level) {
@@ -193,7 +212,10 @@ void cvx_specialfade_ll(Bitmap *frame, int32_t level) {
   // Bytes below the threshold are raised to it; from 256 up every byte is below it and
   // becomes the highest level a byte holds.
   const uint8_t floor = t > 255 ? 255 : static_cast<uint8_t>(t);
-  corvix::raise_bytes(corvix::best_isa(), frame->pixels, static_cast<size_t>(n), floor);
+  const corvix::Isa isa = corvix::best_isa();
+  corvix::for_items(n, corvix::kByteGrain, n * corvix::kStreamCost, [&](int64_t first, int64_t end) {
+    corvix::raise_bytes(isa, frame->pixels + first, static_cast<size_t>(end - first), floor);
+  });
 }
 
 void cvx_specialfadeover_ll(Bitmap *a, const uint8_t *b, int32_t level) {

@@ -1,6 +1,7 @@
 // Level statistics of a frame of three-byte pixels, and the level stretch through tables.
 #include <algorithm>
 
+#include "core/parallel.h"
 #include "core/pixels.h"
 #include "corvix/effects.h"
 #include "effects/frame.h"
@@ -179,7 +180,10 @@ void fxx_minmax_ll(Bitmap *frame, int32_t red_low, int32_t red_high, int32_t gre
   corvix::range_table(master_low, master_high, master);
   for (auto &table : tables)
     for (uint8_t &entry : table) entry = master[entry];
-  corvix::lookup_pixels(frame->pixels, bytes / 3, tables);
+  // Runs of whole pixels, 64 at a time (whole vector steps).
+  corvix::for_items(bytes / 3, 64, bytes * corvix::kStreamCost, [&](int64_t first, int64_t end) {
+    corvix::lookup_pixels(frame->pixels + first * 3, end - first, tables);
+  });
 }
 
 void fxx_min_max_ll(Bitmap *frame) {

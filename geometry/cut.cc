@@ -3,6 +3,7 @@
 #include <cstring>
 #include <utility>
 
+#include "core/parallel.h"
 #include "core/pixels.h"
 #include "corvix/bitmap.h"
 #include "corvix/geometry.h"
@@ -25,6 +26,17 @@ void smooth_pass(const uint8_t *in, uint8_t *__restrict out, int64_t width, int6
       o[i] = static_cast<uint8_t>((m[i] + n) >> 1);
     }
   }
+}
+
+// One pass with its rows split across threads. The run of inside rows [first, end) is the
+// inside of the window of frame rows first .. end + 1, which a pass over that window writes
+// and nothing beyond.
+void smooth_pass_split(const uint8_t *in, uint8_t *out, int64_t width, int64_t height) {
+  if (width < 3 || height < 3) return;
+  const int64_t stride = width * 3;
+  for_rows(height - 2, (height - 2) * stride * kFilterCost, [&](int64_t first, int64_t end) {
+    smooth_pass(in + first * stride, out + first * stride, width, end - first + 2);
+  });
 }
 
 }  // namespace
@@ -83,7 +95,7 @@ int32_t gx_smoothbitmap(Bitmap *bitmap, int32_t passes) {
   if (size > 0) std::memcpy(work->pixels, bitmap->pixels, static_cast<size_t>(size));
   uint8_t *in = bitmap->pixels, *out = work->pixels;
   for (int32_t p = 0; p < passes; ++p) {
-    corvix::smooth_pass(in, out, bitmap->width, bitmap->height);
+    corvix::smooth_pass_split(in, out, bitmap->width, bitmap->height);
     std::swap(in, out);
   }
   // `in` holds the last pass's output. If that is the working buffer, the bitmap takes it

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "core/parallel.h"
 #include "core/pixels.h"
 #include "corvix/geometry.h"
 #include "geometry/helpers.h"
@@ -26,18 +27,20 @@ int64_t floor_of(double v) {
   return static_cast<double>(t) > v ? t - 1 : t;
 }
 
-// The inverse mapping for one pixel size. Destination pixels are visited in buffer order,
-// from the top row (y = dh) down and from the left (x = -dw); the write position advances
-// on every visit, sampled or not.
+// The inverse mapping for one pixel size, over visit rows [first, end). Destination pixels
+// are visited in buffer order, from the top row (y = dh) down and from the left (x = -dw);
+// the write position advances on every visit, sampled or not, so visit row r starts
+// r x 2dw pixels into the buffer.
 template <int Bpp>
-void turn_pixels(const Bitmap &source, Bitmap &destination, double sn, double cs) {
+void turn_pixels(const Bitmap &source, Bitmap &destination, double sn, double cs, int64_t first,
+                 int64_t end) {
   const int64_t w = source.width, h = source.height;
   const int64_t sw = w / 2, sh = h / 2;
   const int32_t dw = destination.width / 2, dh = destination.height / 2;
   const uint8_t *src = source.pixels;
   const int64_t stride = w * Bpp;
-  uint8_t *out = destination.pixels;
-  for (int32_t y = dh; y > -dh; --y) {
+  uint8_t *out = destination.pixels + first * 2 * dw * Bpp;
+  for (auto y = static_cast<int32_t>(dh - first); y > dh - end; --y) {
     for (int32_t x = -dw; x < dw; ++x, out += Bpp) {
       const double u = x * cs - y * sn;
       const double v = x * sn + y * cs;
@@ -115,10 +118,15 @@ void CalculateImage(const Bitmap *source, Bitmap *destination, float angle) {
   // The mapping runs from the destination back into the source: turn by the negated angle.
   const double rad = radians(-static_cast<double>(angle));
   const double sn = std::sin(rad), cs = std::cos(rad);
-  if (bpp == 1)
-    turn_pixels<1>(*source, *destination, sn, cs);
-  else
-    turn_pixels<3>(*source, *destination, sn, cs);
+  // Rows of visits, 2dh of them, each 2dw pixels.
+  const int64_t rows = destination->height / 2 * 2;
+  const int64_t visits = destination->width / 2 * 2;
+  for_rows(rows, rows * visits * bpp * kSampleCost, [&](int64_t first, int64_t end) {
+    if (bpp == 1)
+      turn_pixels<1>(*source, *destination, sn, cs, first, end);
+    else
+      turn_pixels<3>(*source, *destination, sn, cs, first, end);
+  });
 }
 
 }  // namespace corvix
