@@ -18,6 +18,8 @@ class Threads {
     corvix_set_threads(static_cast<int32_t>(state.range(0)));
   }
   ~Threads() { corvix_set_threads(0); }
+  Threads(const Threads &) = delete;
+  Threads &operator=(const Threads &) = delete;
 };
 
 // Planes of a frame in groups of two pixels: Y, then Cr and Cb at half the count.
