@@ -3,7 +3,7 @@ BUILD ?= build
 ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build check test-asan fuzz test demo bench install clean
+.PHONY: all deps build check test-asan fuzz test demo bench attack install clean
 
 all: build
 
@@ -26,13 +26,14 @@ test-asan: deps
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(JOBS) --timeout 300
 
-# A short bounded libFuzzer run of the PPM reader (clang with its fuzzer runtime).
+# Short bounded libFuzzer runs of the PPM reader and of the server's command decoder (clang
+# with its fuzzer runtime), one after the other.
 FUZZ_BUILD ?= build-fuzz
 fuzz: deps
 	CC=clang-14 CXX=clang++-14 cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=Debug \
 	  -DCORVIX_BUILD_BENCH=OFF -DCORVIX_BUILD_CLI=OFF
-	cmake --build $(FUZZ_BUILD) -j$(JOBS) --target ppm_fuzz
-	ctest --test-dir $(FUZZ_BUILD) -R ppm_fuzz_run --output-on-failure
+	cmake --build $(FUZZ_BUILD) -j$(JOBS) --target ppm_fuzz command_fuzz
+	ctest --test-dir $(FUZZ_BUILD) -R '^(ppm|command)_fuzz_run$$' --output-on-failure
 
 # Every test: release and sanitizer builds, and the fuzzer's bounded run.
 test: check test-asan fuzz
@@ -42,7 +43,14 @@ demo: build
 
 bench: build
 	@for b in $(BUILD)/bench/*_bench; do echo "== $$b"; $$b --benchmark_min_time=0.2; done
+	PYTHONPATH=$(BUILD)/python /usr/bin/python3 bench/python_bench.py $(BUILD)
 
+# The server under load, hostile commands, killed hosts and a killed server (README figures).
+attack: build
+	$(BUILD)/bench/under_attack
+
+# The library, headers, corvixd, corvix and the Python package (into the interpreter's
+# site directory under the prefix).
 install: build
 	cmake --install $(BUILD)
 

@@ -1,6 +1,7 @@
 // Making, releasing, cloning and copying bitmaps.
 #include <cstring>
 
+#include "core/bitmaps.h"
 #include "core/pixels.h"
 #include "corvix/bitmap.h"
 
@@ -8,17 +9,9 @@ namespace corvix {
 namespace {
 
 Bitmap *alloc_bitmap(int32_t width, int32_t height, int32_t bpp, uint32_t attr) {
-  auto *b = static_cast<Bitmap *>(PPCAllocVec(sizeof(Bitmap), MEMF_ANY));
-  if (b == nullptr) return nullptr;
-  b->width = width;
-  b->height = height;
-  b->bytes_per_pixel = bpp;
-  b->pixels = static_cast<uint8_t *>(alloc_bytes(checked_size(width, height, bpp), attr));
-  if (b->pixels == nullptr) {
-    PPCFreeVec(b);
-    return nullptr;
-  }
-  return b;
+  const int64_t size = require_size("width x height x bytes per pixel", width, height, bpp);
+  if (size < 0) return nullptr;
+  return wrap_pixels(static_cast<uint8_t *>(alloc_bytes(size, attr)), width, height, bpp);
 }
 
 }  // namespace
@@ -41,20 +34,25 @@ void gx_freebitmap(Bitmap *bitmap) {
 }
 
 Bitmap *gx_clonebitmap(const Bitmap *source) {
-  if (source == nullptr) return nullptr;
-  const int64_t n = corvix::checked_size(source->width, source->height, source->bytes_per_pixel);
-  if (n < 0 || (n > 0 && source->pixels == nullptr)) return nullptr;
+  using namespace corvix;
+  const int64_t n = require_own_bitmap(source, "source bitmap");
+  if (n < 0) return nullptr;
   Bitmap *b = gx_allocrawbitmap(source->width, source->height, source->bytes_per_pixel);
   if (b != nullptr && n > 0) std::memcpy(b->pixels, source->pixels, static_cast<size_t>(n));
   return b;
 }
 
 int32_t gx_copybitmap(const Bitmap *source, Bitmap *destination) {
+  using namespace corvix;
+  if (source == nullptr || destination == nullptr)
+    return fail(CORVIX_E_INVALID, "%s bitmap is NULL", source ? "destination" : "source bitmap");
   if (source->width != destination->width || source->height != destination->height ||
       source->bytes_per_pixel != destination->bytes_per_pixel)
-    return 0;
-  const int64_t n = corvix::checked_size(source->width, source->height, source->bytes_per_pixel);
-  if (n < 0) return 0;
+    return fail(CORVIX_E_INVALID, "source %d x %d x %d and destination %d x %d x %d differ",
+                source->width, source->height, source->bytes_per_pixel, destination->width,
+                destination->height, destination->bytes_per_pixel);
+  const int64_t n = require_own_bitmap(source, "source bitmap");
+  if (n < 0 || require_own_bitmap(destination, "destination bitmap") < 0) return 0;
   // memmove: a bitmap copied onto itself (or onto a record sharing its buffer) stays defined.
   if (n > 0) std::memmove(destination->pixels, source->pixels, static_cast<size_t>(n));
   return 1;

@@ -1,4 +1,5 @@
 // Chunky blits: pixel blocks copied or blended into a bitmap at a position, clipped to it.
+#include "core/bitmaps.h"
 #include "core/pixels.h"
 #include "blit/kernels.h"
 #include "corvix/blit.h"
@@ -14,14 +15,22 @@ enum class Blend { kOpaque, kPercent, kAlpha };
 // nothing. Grey pixels are copied whatever the blend.
 void chunky_blit(Bitmap *dst, int32_t w, int32_t h, const uint8_t *source, int32_t x, int32_t y,
                  Blend blend, int32_t p) {
-  if (dst == nullptr) return;
+  if (dst != nullptr && dst->bytes_per_pixel != 1 && dst->bytes_per_pixel != 3) {
+    set_error(CORVIX_E_INVALID, "destination bitmap has %d bytes per pixel, not 1 or 3",
+              dst->bytes_per_pixel);
+    return;
+  }
+  const int64_t dst_bytes = require_own_bitmap(dst, "destination bitmap");
+  if (dst_bytes < 0) return;
   const int32_t bpp = dst->bytes_per_pixel;
-  if (bpp != 1 && bpp != 3) return;
-  const int64_t dst_bytes = bitmap_bytes(dst, bpp);
-  const int64_t src_bytes = checked_size(w, h, bpp);
-  if (dst_bytes < 0 || src_bytes < 0) return;
+  const int64_t src_bytes = require_size("block width x height x bytes per pixel", w, h, bpp);
+  if (src_bytes < 0) return;
   const Clip c = clip_rect(x, y, w, h, dst->width, dst->height);
-  if (c.empty() || source == nullptr) return;
+  if (c.empty()) return;  // nothing of the block lands inside
+  if (source == nullptr) {
+    set_error(CORVIX_E_INVALID, "source pixels are NULL");
+    return;
+  }
   if (bpp == 1) blend = Blend::kOpaque;
 
   // A block that shares bytes with the destination is drawn by the plain kernels, which read
@@ -58,8 +67,11 @@ void chunky_blit(Bitmap *dst, int32_t w, int32_t h, const uint8_t *source, int32
 // the destination's pixel size reads it.
 void bitmap_blit(Bitmap *dst, const Bitmap *src, int32_t x, int32_t y, Blend blend,
                  int32_t p) {
-  if (dst == nullptr || src == nullptr) return;
-  if (bitmap_bytes(src, dst->bytes_per_pixel) < 0) return;
+  if (dst == nullptr || src == nullptr) {
+    set_error(CORVIX_E_INVALID, "%s bitmap is NULL", dst ? "source" : "destination");
+    return;
+  }
+  if (require_bitmap(src, dst->bytes_per_pixel, "source bitmap") < 0) return;
   chunky_blit(dst, src->width, src->height, src->pixels, x, y, blend, p);
 }
 

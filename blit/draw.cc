@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/bitmaps.h"
 #include "core/pixels.h"
 #include "corvix/blit.h"
 
@@ -49,9 +50,10 @@ struct Pen {
 // False for a target nothing can be drawn on: null, negative or empty sizes, a pixel size
 // below 1, a buffer that cannot hold what the layout writes.
 bool make_pen(const Bitmap *target, int32_t red, int32_t green, int32_t blue, Pen &pen) {
-  if (target == nullptr) return false;
+  if (target == nullptr) return fail(CORVIX_E_INVALID, "target bitmap is NULL");
   pen.rgb = target->bytes_per_pixel == 3;
-  if (bitmap_bytes(target, pen.rgb ? 3 : 1) <= 0) return false;
+  const int64_t bytes = require_bitmap(target, pen.rgb ? 3 : 1, "target bitmap");
+  if (bytes <= 0) return false;  // an empty target has no pixel to draw on
   pen.pixels = target->pixels;
   pen.width = target->width;
   pen.height = target->height;
@@ -119,7 +121,10 @@ void gx_drawline(Bitmap *target, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
 void gx_drawbox(Bitmap *target, int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t red,
                 int32_t green, int32_t blue, int32_t step) {
   using namespace corvix;
-  if (step < 1) return;
+  if (step < 1) {
+    set_error(CORVIX_E_INVALID, "grid step %d is below 1", step);
+    return;
+  }
   Pen pen;
   if (!make_pen(target, red, green, blue, pen)) return;
   int32_t xmin = std::min(x1, x2), xmax = std::max(x1, x2);

@@ -2,6 +2,7 @@
 // threshold, or added as a tinted light map.
 #include <cstring>
 
+#include "core/bitmaps.h"
 #include "core/pixels.h"
 #include "blit/kernels.h"
 #include "corvix/blit.h"
@@ -16,18 +17,32 @@ constexpr uint32_t kLightTableBytes = 261;  // each channel table's block
 // cannot take packed three-byte pixels or sampling an sw x sh source would overflow.
 Clip scaled_clip(const Bitmap *dst, int32_t sw, int32_t sh, int32_t x, int32_t y, int32_t dw,
                  int32_t dh) {
-  if (bitmap_bytes(dst, 3) < 0) return {};
+  if (require_bitmap(dst, 3, "destination bitmap") < 0) return {};
   const Clip c = clip_rect(x, y, dw, dh, dst->width, dst->height);
-  if (c.empty() || !sampling_fits(sw, dw) || !sampling_fits(sh, dh)) return {};
+  if (c.empty()) return {};  // nothing of the rectangle lands inside
+  if (!sampling_fits(sw, dw) || !sampling_fits(sh, dh)) {
+    set_error(CORVIX_E_INVALID,
+              "sampling %d x %d onto %d x %d needs positions beyond the 32-bit range", sw, sh, dw,
+              dh);
+    return {};
+  }
   return c;
 }
 
 // Copies the sampled pixels; with `masked`, only those whose byte 0 exceeds the threshold.
 void scaled_blit(Bitmap *dst, int32_t sw, int32_t sh, const uint8_t *source, int32_t x,
                  int32_t y, int32_t dw, int32_t dh, bool masked, int32_t threshold) {
-  if (source == nullptr || sw <= 0 || sh <= 0 || checked_size(sw, sh, 3) < 0) return;
   const Clip c = scaled_clip(dst, sw, sh, x, y, dw, dh);
   if (c.empty()) return;
+  if (sw <= 0 || sh <= 0) {
+    set_error(CORVIX_E_INVALID, "block of %d x %d pixels is empty, the rectangle is not", sw, sh);
+    return;
+  }
+  if (require_size("block width x height x 3", sw, sh, 3) < 0) return;
+  if (source == nullptr) {
+    set_error(CORVIX_E_INVALID, "source pixels are NULL");
+    return;
+  }
   // A copied row that samples the same source row as the one above it is the same bytes;
   // when the block lies outside the destination, copying that row is exact and cheaper.
   const bool repeat_rows = !masked && !ranges_overlap(source, checked_size(sw, sh, 3), dst->pixels,
@@ -73,13 +88,16 @@ void gx_scaledmaskblit(Bitmap *destination, int32_t sw, int32_t sh, const uint8_
 void gx_scaledlightblit(Bitmap *destination, const uint8_t *light, int32_t x, int32_t y,
                         int32_t dw, int32_t dh, int32_t red, int32_t green, int32_t blue) {
   using namespace corvix;
-  if (light == nullptr) return;
+  if (light == nullptr) {
+    set_error(CORVIX_E_INVALID, "light map is NULL");
+    return;
+  }
   const Clip c = scaled_clip(destination, kLightSide, kLightSide, x, y, dw, dh);
   if (c.empty()) return;
 
   // All three tables or none: a missing one leaves every pixel as it was.
   uint8_t *tables[3];
-  for (auto &t : tables) t = static_cast<uint8_t *>(PPCAllocVec(kLightTableBytes, MEMF_ANY));
+  for (auto &t : tables) t = static_cast<uint8_t *>(alloc_bytes(kLightTableBytes, MEMF_ANY));
   if (tables[0] == nullptr || tables[1] == nullptr || tables[2] == nullptr) {
     for (uint8_t *t : tables)
       if (t != nullptr) PPCFreeVec(t);

@@ -163,7 +163,7 @@ void remap8_vector(uint8_t *buffer, const uint8_t *table, uint32_t length) {
 extern "C" {
 
 uint8_t *gx_allocpalette(ColorMap *colormap) {
-  auto *pens = static_cast<uint8_t *>(PPCAllocVec(corvix::kPenTableBytes, MEMF_ANY));
+  auto *pens = static_cast<uint8_t *>(corvix::alloc_bytes(corvix::kPenTableBytes, MEMF_ANY));
   if (pens == nullptr) return nullptr;
   Library *gfx = corvix_gfxbase();
   int k = 0;
@@ -191,6 +191,10 @@ void gx_freepalette(uint8_t *pens) {
 }
 
 void gx_remap24(const uint8_t *source, uint8_t *output, const uint8_t *pens, uint32_t length) {
+  if (length > 0 && (source == nullptr || output == nullptr)) {
+    corvix::set_error(CORVIX_E_INVALID, "%s is NULL", source ? "output" : "source");
+    return;
+  }
   // Short runs stay plain: they would not fill one vector step.
   const auto remap = length >= 192 && corvix::remap_vector_available() ? corvix::remap24_vector
                                                                        : corvix::remap24_plain;
@@ -203,6 +207,10 @@ void gx_remap24(const uint8_t *source, uint8_t *output, const uint8_t *pens, uin
 }
 
 void gx_remap8(uint8_t *buffer, const uint8_t *table, uint32_t length) {
+  if (length > 0 && (buffer == nullptr || table == nullptr)) {
+    corvix::set_error(CORVIX_E_INVALID, "%s is NULL", buffer ? "table" : "buffer");
+    return;
+  }
   const auto remap =
       corvix::remap_vector_available() ? corvix::remap8_vector : corvix::remap8_plain;
   corvix::for_items(length, 4096, int64_t{length} * corvix::kStreamCost,

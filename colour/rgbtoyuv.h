@@ -13,9 +13,10 @@ namespace corvix {
 
 // `count` pixels into planes of whole groups: Y gets ceil(count / group) x group bytes (a
 // last partial group repeats the last pixel), Cb and Cr one byte per group, each the mean of
-// the group's per-pixel values, rounded.
+// the group's per-pixel values, rounded. No pixels or a group of 0 write nothing.
 inline void rgb_to_yuv_planes(const uint8_t *rgb, size_t count, uint32_t group, uint8_t *y,
                               uint8_t *cb, uint8_t *cr) {
+  if (count == 0 || group == 0) return;
   auto byte = [](double v) { return static_cast<uint8_t>(std::clamp(std::lround(v), 0L, 255L)); };
   const size_t groups = (count + group - 1) / group;
   for (size_t g = 0; g < groups; ++g) {

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "core/bitmaps.h"
 #include "core/parallel.h"
 #include "core/pixels.h"
 #include "corvix/bitmap.h"
@@ -30,10 +31,15 @@ void scale_row(const uint8_t *source, uint32_t row, const uint32_t *column, uint
 
 bool scale_pixels(const uint8_t *source, uint8_t *destination, uint32_t src_width,
                   uint32_t src_height, uint32_t dst_width, uint32_t dst_height, uint32_t pixel) {
-  const bool writes = dst_width != 0 && dst_height != 0;
+  // An empty destination is done before anything is read, divided or allocated.
+  if (dst_width == 0 || dst_height == 0) return true;
   // Every destination pixel reads at least source pixel (0, 0).
-  if (writes && (src_width == 0 || src_height == 0 || source == nullptr || destination == nullptr))
-    return false;
+  if (src_width == 0 || src_height == 0)
+    return fail(CORVIX_E_INVALID,
+                "source of %u x %u pixels is empty, the destination %u x %u is not", src_width,
+                src_height, dst_width, dst_height);
+  if (source == nullptr || destination == nullptr)
+    return fail(CORVIX_E_INVALID, "%s pixels are NULL", source ? "destination" : "source bitmap");
   auto *column = alloc_array<uint32_t>(dst_width, MEMF_CLEAR);
   if (column == nullptr) return false;
   // Unsigned 32-bit throughout: a product that overflows keeps its low 32 bits, which only
@@ -117,8 +123,10 @@ void gx_scale8(const uint8_t *source, uint8_t *destination, uint32_t src_width, 
 int32_t gx_scalebitmap(Bitmap *bitmap, int32_t width, int32_t height) {
   using namespace corvix;
   // Read as three bytes a pixel whatever the field says, so a smaller field is refused.
-  if (bitmap_bytes(bitmap, 3) < 0) return 0;
-  auto *pixels = static_cast<uint8_t *>(alloc_bytes(checked_size(width, height, 3), MEMF_ANY));
+  if (require_bitmap(bitmap, 3, "source bitmap") < 0) return 0;
+  const int64_t size = require_size("new width x height x 3", width, height, 3);
+  if (size < 0) return 0;
+  auto *pixels = static_cast<uint8_t *>(alloc_bytes(size, MEMF_ANY));
   if (pixels == nullptr) return 0;
   if (!scale_pixels(bitmap->pixels, pixels, static_cast<uint32_t>(bitmap->width),
                     static_cast<uint32_t>(bitmap->height), static_cast<uint32_t>(width),
@@ -135,16 +143,20 @@ int32_t gx_scalebitmap(Bitmap *bitmap, int32_t width, int32_t height) {
 
 Bitmap *gx_scalecopybitmap(const Bitmap *source, int32_t width, int32_t height) {
   using namespace corvix;
-  if (source == nullptr || source->bytes_per_pixel < 1) return nullptr;
-  const int32_t bpp = source->bytes_per_pixel;
+  if (source != nullptr && source->bytes_per_pixel < 1)
+    return fail(CORVIX_E_INVALID, "source bitmap has %d bytes per pixel",
+                source->bytes_per_pixel);
+  const int32_t bpp = source ? source->bytes_per_pixel : 1;
   // Three bytes a pixel take the three-byte scaler; every other size the one-byte scaler
   // over the first width x height bytes of each buffer.
   const uint32_t pixel = bpp == 3 ? 3 : 1;
-  if (bitmap_bytes(source, static_cast<int32_t>(pixel)) < 0) return nullptr;
+  if (require_bitmap(source, static_cast<int32_t>(pixel), "source bitmap") < 0) return nullptr;
+  const int64_t size = require_size("new width x height x bytes per pixel", width, height, bpp);
+  if (size < 0) return nullptr;
   // Pixel sizes other than 1 and 3 fill only the first width x height bytes: the rest starts
   // cleared, so no earlier contents of the memory show through.
   const uint32_t attr = pixel == static_cast<uint32_t>(bpp) ? MEMF_ANY : MEMF_CLEAR;
-  auto *pixels = static_cast<uint8_t *>(alloc_bytes(checked_size(width, height, bpp), attr));
+  auto *pixels = static_cast<uint8_t *>(alloc_bytes(size, attr));
   if (pixels == nullptr) return nullptr;
   if (!scale_pixels(source->pixels, pixels, static_cast<uint32_t>(source->width),
                     static_cast<uint32_t>(source->height), static_cast<uint32_t>(width),
@@ -152,20 +164,15 @@ Bitmap *gx_scalecopybitmap(const Bitmap *source, int32_t width, int32_t height) 
     PPCFreeVec(pixels);
     return nullptr;
   }
-  auto *copy = static_cast<Bitmap *>(PPCAllocVec(sizeof(Bitmap), MEMF_ANY));
-  if (copy == nullptr) {
-    PPCFreeVec(pixels);
-    return nullptr;
-  }
-  copy->pixels = pixels;
-  copy->width = width;
-  copy->height = height;
-  copy->bytes_per_pixel = bpp;
-  return copy;
+  return wrap_pixels(pixels, width, height, bpp);
 }
 
 void gx_multchunky(const uint8_t *source, uint8_t *destination, uint32_t length, uint32_t factor) {
-  if (factor == 0) return;
+  if (factor == 0 || length == 0) return;  // nothing to write
+  if (source == nullptr || destination == nullptr) {
+    corvix::set_error(CORVIX_E_INVALID, "%s is NULL", source ? "destination" : "source bitmap");
+    return;
+  }
   for (uint32_t i = 0; i < length; ++i, destination += factor)
     std::memset(destination, source[i], factor);
 }
@@ -173,11 +180,23 @@ void gx_multchunky(const uint8_t *source, uint8_t *destination, uint32_t length,
 void gx_divchunky(const uint8_t *source, uint8_t *destination, uint32_t length, uint32_t step) {
   // A step of 0 would never advance. The position is 64-bit so a large step cannot wrap it
   // back below the length.
-  if (step == 0) return;
+  if (step == 0) {
+    corvix::set_error(CORVIX_E_INVALID, "step 0 never advances");
+    return;
+  }
+  if (length == 0) return;
+  if (source == nullptr || destination == nullptr) {
+    corvix::set_error(CORVIX_E_INVALID, "%s is NULL", source ? "destination" : "source bitmap");
+    return;
+  }
   for (uint64_t pos = 0; pos < length; pos += step) *destination++ = source[pos];
 }
 
 void gx_xor(uint8_t *buffer, uint32_t length, uint32_t value) {
+  if (length > 0 && buffer == nullptr) {
+    corvix::set_error(CORVIX_E_INVALID, "buffer is NULL");
+    return;
+  }
   const auto v = static_cast<uint8_t>(value & 0xFF);
   for (uint32_t i = 0; i < length; ++i) buffer[i] = static_cast<uint8_t>(buffer[i] ^ v);
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "colour/yuv_tables.h"
+#include "core/bitmaps.h"
 #include "core/parallel.h"
 #include "corvix/bitmap.h"
 #include "corvix/colour.h"
@@ -16,16 +17,23 @@ bool yuvscale_plane_bytes(int32_t src_width, int32_t src_height, int32_t dst_wid
                           int32_t dst_height, int32_t factor, int64_t *luma, int64_t *chroma) {
   *luma = 0;
   *chroma = 0;
-  if (factor < 1) return false;
+  if (factor < 1) return fail(CORVIX_E_INVALID, "chroma factor %d is below 1", factor);
   // Every product the routine forms must fit 32 bits: src_width x column, row x src_height,
   // source row x src_width (covered by the frame size), and the destination's byte count.
-  if (checked_size(src_width, src_height) < 0 || checked_size(dst_width, dst_height, 3) < 0)
+  if (require_size("source width x height", src_width, src_height) < 0 ||
+      require_size("destination width x height x 3", dst_width, dst_height, 3) < 0)
     return false;
-  if (dst_width > 0 && checked_size(src_width, dst_width - 1) < 0) return false;
-  if (dst_height > 0 && checked_size(dst_height - 1, src_height) < 0) return false;
-  if (dst_width == 0 || dst_height == 0) return true;
+  if (dst_width == 0 || dst_height == 0) return true;  // nothing is read
+  if ((dst_width > 0 && checked_size(src_width, dst_width - 1) < 0) ||
+      (dst_height > 0 && checked_size(dst_height - 1, src_height) < 0))
+    return fail(CORVIX_E_INVALID,
+                "scaling %d x %d to %d x %d needs positions beyond the 32-bit range", src_width,
+                src_height, dst_width, dst_height);
   // A non-empty destination always reads source pixel (0, 0).
-  if (src_width == 0 || src_height == 0) return false;
+  if (src_width == 0 || src_height == 0)
+    return fail(CORVIX_E_INVALID,
+                "source of %d x %d pixels is empty, the destination %d x %d is not", src_width,
+                src_height, dst_width, dst_height);
   const int32_t last_row = (dst_height - 1) * src_height / dst_height;
   const int32_t last_column = src_width * (dst_width - 1) / dst_width;
   const int32_t row_start = last_row * src_width;
@@ -45,7 +53,11 @@ Bitmap *fx_yuvscale_ll(const uint8_t *y, const uint8_t *cr, const uint8_t *cb, i
   if (!yuvscale_plane_bytes(src_width, src_height, dst_width, dst_height, factor, &luma_bytes,
                             &chroma_bytes))
     return nullptr;
-  if (luma_bytes > 0 && (y == nullptr || cr == nullptr || cb == nullptr)) return nullptr;
+  // An empty destination converts no pixel: the bitmap as it is made for that size.
+  if (luma_bytes == 0) return gx_allocrawbitmap(dst_width, dst_height, 3);
+  if (y == nullptr || cr == nullptr || cb == nullptr)
+    return fail(CORVIX_E_INVALID, "%s plane is NULL",
+                y == nullptr ? "Y" : cr == nullptr ? "Cr" : "Cb");
 
   auto *xs = alloc_array<int32_t>(dst_width, MEMF_ANY);
   if (xs == nullptr) return nullptr;

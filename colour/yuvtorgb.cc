@@ -1,4 +1,5 @@
 // YUV to three-byte pixels: one chroma pair per group of N pixels, whole groups only.
+#include "core/error.h"
 #include "core/cpu.h"
 #include "core/parallel.h"
 #include "colour/yuv_tables.h"
@@ -34,7 +35,19 @@ extern "C" {
 void fx_yuvtorgb_ll(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,
                     uint8_t *destination, uint32_t count, uint32_t group) {
   using corvix::Isa;
-  if (count == 0 || group == 0) return;  // outside the domain: nothing converted
+  if (group == 0) {
+    corvix::set_error(CORVIX_E_INVALID, "group of 0 pixels per chroma pair");
+    return;
+  }
+  if (count > 0 && (y == nullptr || cr == nullptr || cb == nullptr || destination == nullptr)) {
+    corvix::set_error(CORVIX_E_INVALID, "%s is NULL",
+                      y == nullptr    ? "Y plane"
+                      : cr == nullptr ? "Cr plane"
+                      : cb == nullptr ? "Cb plane"
+                                      : "destination");
+    return;
+  }
+  if (count == 0) return;  // nothing to convert
   const Isa isa = corvix::best_isa();
   const bool vector = isa != Isa::kPlain && corvix::yuv_vector_group(group);
   // The plain loop's group count: the count raised to whole groups (its last group may carry

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "core/error.h"
 #include "corvix/platform.h"
 #include "corvix/types.h"
 
@@ -21,10 +22,16 @@ inline int64_t checked_size(int64_t a, int64_t b = 1, int64_t c = 1) {
   return ab * c;
 }
 
-// PPCAllocVec for a size from checked_size: null for -1.
+// PPCAllocVec for a size from checked_size: null for -1. A null result leaves the reason
+// (the size, or the memory that ran out); callers that can name the arguments of a size
+// that does not fit check it first.
 inline void *alloc_bytes(int64_t size, uint32_t attr) {
-  if (size < 0) return nullptr;
-  return PPCAllocVec(static_cast<uint32_t>(size), attr);
+  if (size < 0) return fail(CORVIX_E_INVALID, "a block size does not fit a 32-bit size");
+  void *p = PPCAllocVec(static_cast<uint32_t>(size), attr);
+  if (p == nullptr)
+    set_error(CORVIX_E_NOMEM, "out of memory for a block of %lld bytes",
+              static_cast<long long>(size));
+  return p;
 }
 
 template <class T>

@@ -1,6 +1,7 @@
 // Contrast, brightness and negative correction through a per-call 256-entry table.
 #include "effects/correct.h"
 
+#include "core/bitmaps.h"
 #include "core/parallel.h"
 #include "corvix/effects.h"
 #include "effects/frame.h"
@@ -83,7 +84,7 @@ void apply_table(uint8_t *bytes, size_t n, const uint8_t table[256]) {
 extern "C" {
 
 void cvx_correct_ll(Bitmap *frame, int32_t contrast, int32_t offset, int32_t invert) {
-  const int64_t n = corvix::own_bytes(frame);
+  const int64_t n = corvix::require_own_bitmap(frame, "frame");
   if (n <= 0) return;
   uint8_t table[256];
   corvix::build_level_table(table, contrast, offset, invert);

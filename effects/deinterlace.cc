@@ -1,6 +1,7 @@
 // Line doubling: each odd row of a three-byte frame becomes a copy of the even row above.
 #include <cstring>
 
+#include "core/bitmaps.h"
 #include "core/pixels.h"
 #include "corvix/effects.h"
 
@@ -8,7 +9,7 @@ extern "C" {
 
 void cvx_deinterlace_ll(Bitmap *frame) {
   // Rows are always width x 3 bytes, so the record must hold three bytes a pixel.
-  if (corvix::bitmap_bytes(frame, 3) <= 0) return;
+  if (corvix::require_bitmap(frame, 3, "frame") <= 0) return;
   const size_t row = static_cast<size_t>(frame->width) * 3;
   const int32_t pairs = frame->height / 2;  // the last row of an odd height has no partner
   uint8_t *even = frame->pixels;

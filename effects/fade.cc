@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "core/bitmaps.h"
 #include "core/parallel.h"
 #include "corvix/effects.h"
 
@@ -163,8 +164,12 @@ constexpr int64_t kByteGrain = 4096;
 int64_t threshold_of(int32_t level) { return int64_t{level} + 1; }
 
 void special_fade_over(Bitmap *a, const uint8_t *b, int32_t level) {
-  const int64_t n = own_bytes(a);
-  if (n <= 0 || b == nullptr) return;
+  const int64_t n = require_own_bitmap(a, "frame A");
+  if (n <= 0) return;
+  if (b == nullptr) {
+    set_error(CORVIX_E_INVALID, "frame B is NULL");
+    return;
+  }
   const int64_t t = threshold_of(level);
   if (t <= 0) return;  // no byte lies below the threshold
   if (t > 255) {
@@ -187,9 +192,13 @@ extern "C" {
 
 void cvx_fadeover_ll(const uint8_t *a, const uint8_t *b, uint8_t *output, int32_t level,
                      int32_t width, int32_t height, int32_t bytes_per_pixel) {
-  const int64_t n = corvix::checked_size(width, height, bytes_per_pixel);
-  if (n <= 0 || a == nullptr || b == nullptr || output == nullptr) return;
   using namespace corvix;
+  const int64_t n = require_size("width x height x bytes per pixel", width, height, bytes_per_pixel);
+  if (n <= 0) return;
+  if (a == nullptr || b == nullptr || output == nullptr) {
+    set_error(CORVIX_E_INVALID, "frame %s is NULL", a == nullptr ? "A" : b == nullptr ? "B" : "output");
+    return;
+  }
   const uint8_t l = clamp255(level);
   const Isa isa = best_isa();
   const auto size = static_cast<size_t>(n);
@@ -205,7 +214,7 @@ void cvx_fadeover_ll(const uint8_t *a, const uint8_t *b, uint8_t *output, int32_
 }
 
 void cvx_specialfade_ll(Bitmap *frame, int32_t level) {
-  const int64_t n = corvix::own_bytes(frame);
+  const int64_t n = corvix::require_own_bitmap(frame, "frame");
   if (n <= 0) return;
   const int64_t t = corvix::threshold_of(level);
   if (t <= 0) return;  // no byte lies below the threshold

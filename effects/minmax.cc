@@ -1,6 +1,7 @@
 // Level statistics of a frame of three-byte pixels, and the level stretch through tables.
 #include <algorithm>
 
+#include "core/bitmaps.h"
 #include "core/parallel.h"
 #include "core/pixels.h"
 #include "corvix/effects.h"
@@ -136,7 +137,7 @@ void range_table(int32_t low, int32_t high, uint8_t (&table)[256]) {
 }
 
 LevelRange *new_level_range(int32_t minimum, int32_t maximum) {
-  auto *range = static_cast<LevelRange *>(PPCAllocVec(sizeof(LevelRange), MEMF_CLEAR));
+  auto *range = static_cast<LevelRange *>(alloc_bytes(sizeof(LevelRange), MEMF_CLEAR));
   if (range == nullptr) return nullptr;
   range->minimum = minimum;
   range->maximum = maximum;
@@ -149,7 +150,7 @@ LevelRange *new_level_range(int32_t minimum, int32_t maximum) {
 extern "C" {
 
 LevelRange *fxx_findminmax_ll(const Bitmap *frame, int32_t channel) {
-  const int64_t bytes = corvix::bitmap_bytes(frame, 3);
+  const int64_t bytes = corvix::require_bitmap(frame, 3, "frame");
   if (bytes < 0) return nullptr;
   const int64_t count = bytes / 3;
   const uint8_t *p = frame->pixels;
@@ -171,7 +172,7 @@ LevelRange *fxx_findminmax_ll(const Bitmap *frame, int32_t channel) {
 void fxx_minmax_ll(Bitmap *frame, int32_t red_low, int32_t red_high, int32_t green_low,
                    int32_t green_high, int32_t blue_low, int32_t blue_high, int32_t master_low,
                    int32_t master_high) {
-  const int64_t bytes = corvix::bitmap_bytes(frame, 3);
+  const int64_t bytes = corvix::require_bitmap(frame, 3, "frame");
   if (bytes < 0) return;
   uint8_t tables[3][256], master[256];
   corvix::range_table(red_low, red_high, tables[0]);
@@ -187,7 +188,7 @@ void fxx_minmax_ll(Bitmap *frame, int32_t red_low, int32_t red_high, int32_t gre
 }
 
 void fxx_min_max_ll(Bitmap *frame) {
-  const int64_t bytes = corvix::bitmap_bytes(frame, 3);
+  const int64_t bytes = corvix::require_bitmap(frame, 3, "frame");
   if (bytes < 0) return;
   // One walk measures all three channels; the frame is not written until the stretch, so
   // this reads as three walks would. The three records are made and released as the

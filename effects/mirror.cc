@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/bitmaps.h"
 #include "core/pixels.h"
 #include "corvix/effects.h"
 #include "effects/frame.h"
@@ -171,7 +172,7 @@ extern "C" {
 void fxx_mirror_ll(Bitmap *frame, int32_t upside_down, int32_t left_right) {
   if (upside_down == 0 && left_right == 0) return;
   // Three bytes a pixel whatever the record says; a frame that cannot hold them is left alone.
-  const int64_t bytes = corvix::bitmap_bytes(frame, 3);
+  const int64_t bytes = corvix::require_bitmap(frame, 3, "frame");
   if (bytes <= 0) return;
   const int64_t width = frame->width, height = frame->height, row = 3 * width;
   uint8_t *pixels = frame->pixels;
@@ -187,9 +188,8 @@ void fxx_mirror_ll(Bitmap *frame, int32_t upside_down, int32_t left_right) {
 }
 
 void fxx_invert_ll(Bitmap *frame) {
-  if (frame == nullptr) return;
   // Every byte of the frame, at whatever size its record gives.
-  const int64_t bytes = corvix::bitmap_bytes(frame, frame->bytes_per_pixel);
+  const int64_t bytes = corvix::require_own_bitmap(frame, "frame");
   if (bytes <= 0) return;
   uint8_t *p = frame->pixels;
   for (int64_t i = 0; i < bytes; ++i) p[i] = static_cast<uint8_t>(255 - p[i]);

@@ -1,6 +1,7 @@
 // Quarter and half turns of a frame of three-byte pixels into a new bitmap.
 #include <algorithm>
 
+#include "core/bitmaps.h"
 #include "core/pixels.h"
 #include "corvix/bitmap.h"
 #include "corvix/effects.h"
@@ -170,8 +171,8 @@ void quarter_turn(const uint8_t *source, uint8_t *destination, int32_t width, in
 extern "C" {
 
 Bitmap *fxx_rotangle_ll(const Bitmap *source, int32_t turn) {
-  if (turn < 0 || turn > 2) return nullptr;
-  if (corvix::bitmap_bytes(source, 3) < 0) return nullptr;
+  if (turn < 0 || turn > 2) return corvix::fail(CORVIX_E_INVALID, "turn %d is outside 0..2", turn);
+  if (corvix::require_bitmap(source, 3, "source bitmap") < 0) return nullptr;
   const int32_t width = source->width, height = source->height;
   const bool half = turn == 1;
   // Every destination byte is written below, so the buffer need not be cleared first.

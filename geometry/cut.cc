@@ -3,6 +3,7 @@
 #include <cstring>
 #include <utility>
 
+#include "core/bitmaps.h"
 #include "core/parallel.h"
 #include "core/pixels.h"
 #include "corvix/bitmap.h"
@@ -45,15 +46,18 @@ void smooth_pass_split(const uint8_t *in, uint8_t *out, int64_t width, int64_t h
 extern "C" {
 
 Bitmap *gx_cutbitmap(const Bitmap *source, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
-  if (source == nullptr) return nullptr;
-  const int32_t bpp = source->bytes_per_pixel;
-  if (bpp < 1 || corvix::bitmap_bytes(source, bpp) < 0) return nullptr;
+  using namespace corvix;
+  if (source != nullptr && source->bytes_per_pixel < 1)
+    return fail(CORVIX_E_INVALID, "source bitmap has %d bytes per pixel",
+                source->bytes_per_pixel);
+  const int32_t bpp = source ? source->bytes_per_pixel : 1;
+  if (require_bitmap(source, bpp, "source bitmap") < 0) return nullptr;
   if (y1 > y2) std::swap(y1, y2);
   if (x1 > x2) std::swap(x1, x2);
   const int64_t nw = int64_t{x2} - x1 + 1, nh = int64_t{y2} - y1 + 1;
-  const int64_t size = corvix::checked_size(nw, nh, bpp);
+  const int64_t size = require_size("rectangle width x height x bytes per pixel", nw, nh, bpp);
   if (size < 0) return nullptr;
-  auto *pixels = static_cast<uint8_t *>(corvix::alloc_bytes(size, MEMF_ANY));
+  auto *pixels = static_cast<uint8_t *>(alloc_bytes(size, MEMF_ANY));
   if (pixels == nullptr) return nullptr;
   // Whole pixels of the source's size; what lies outside the source is black.
   const int64_t sw = source->width, sh = source->height;
@@ -73,29 +77,25 @@ Bitmap *gx_cutbitmap(const Bitmap *source, int32_t x1, int32_t y1, int32_t x2, i
                 static_cast<size_t>(copied));
     std::memset(row + left + copied, 0, static_cast<size_t>(row_bytes - left - copied));
   }
-  auto *b = static_cast<Bitmap *>(PPCAllocVec(sizeof(Bitmap), MEMF_ANY));
-  if (b == nullptr) {
-    PPCFreeVec(pixels);
-    return nullptr;
-  }
-  b->pixels = pixels;
-  b->width = static_cast<int32_t>(nw);
-  b->height = static_cast<int32_t>(nh);
-  b->bytes_per_pixel = bpp;
-  return b;
+  return wrap_pixels(pixels, static_cast<int32_t>(nw), static_cast<int32_t>(nh), bpp);
 }
 
 int32_t gx_smoothbitmap(Bitmap *bitmap, int32_t passes) {
-  if (passes < 0 || bitmap == nullptr || bitmap->bytes_per_pixel != 3) return 0;
-  const int64_t size = corvix::bitmap_bytes(bitmap, 3);
+  using namespace corvix;
+  if (passes < 0) return fail(CORVIX_E_INVALID, "pass count %d is negative", passes);
+  if (bitmap != nullptr && bitmap->bytes_per_pixel != 3)
+    return fail(CORVIX_E_INVALID, "bitmap has %d bytes per pixel, not 3", bitmap->bytes_per_pixel);
+  const int64_t size = require_bitmap(bitmap, 3, "bitmap");
   if (size < 0) return 0;
   Bitmap *work = gx_allocbitmap(bitmap->width, bitmap->height, 3);
   if (work == nullptr) return 0;
   // Both buffers start equal, so the border, never written, is the same in either.
   if (size > 0) std::memcpy(work->pixels, bitmap->pixels, static_cast<size_t>(size));
+  // Without an inner pixel no pass changes a byte: none is run.
+  if (bitmap->width < 3 || bitmap->height < 3) passes = 0;
   uint8_t *in = bitmap->pixels, *out = work->pixels;
   for (int32_t p = 0; p < passes; ++p) {
-    corvix::smooth_pass_split(in, out, bitmap->width, bitmap->height);
+    smooth_pass_split(in, out, bitmap->width, bitmap->height);
     std::swap(in, out);
   }
   // `in` holds the last pass's output. If that is the working buffer, the bitmap takes it

@@ -10,9 +10,10 @@
 namespace corvix {
 
 // Width and height of the bitmap that holds a width x height picture turned by `angle`
-// degrees: odd sizes are first raised to even, the four turned corners are rounded half away
-// from zero, and an odd extent is raised to even. Both are -1 when the angle is not finite,
-// a size is negative, or an extent does not fit a signed 32-bit integer.
+// degrees: odd sizes are first raised to even and the four turned corners are rounded half
+// away from zero; the corners lie in opposite pairs, so both extents come out even. Both are
+// -1 when the angle is not finite, a size is negative, or an extent does not fit a signed
+// 32-bit integer.
 void CalculateBoundary(int32_t *width, int32_t *height, int32_t source_width, int32_t source_height,
                        float angle);
 

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "core/bitmaps.h"
 #include "core/parallel.h"
 #include "core/pixels.h"
 #include "corvix/geometry.h"
@@ -102,9 +103,11 @@ void CalculateBoundary(int32_t *width, int32_t *height, int32_t source_width, in
     if (k == 0 || ty < min_y) min_y = ty;
     if (k == 0 || ty > max_y) max_y = ty;
   }
-  int64_t d = max_x - min_x, e = max_y - min_y;
-  d += d % 2;
-  e += e % 2;
+  // The corners come in opposite pairs, (x, y) and (-x, -y). Negating both inputs negates
+  // each product and their difference exactly, and the rounding is symmetric, so the turned
+  // corners are opposite pairs too: the smallest of each coordinate is the negated largest
+  // and every extent is twice a whole number, even without raising.
+  const int64_t d = max_x - min_x, e = max_y - min_y;
   if (d > INT32_MAX || e > INT32_MAX) return;
   *width = static_cast<int32_t>(d);
   *height = static_cast<int32_t>(e);
@@ -115,6 +118,9 @@ void CalculateImage(const Bitmap *source, Bitmap *destination, float angle) {
   const int32_t bpp = source->bytes_per_pixel;
   if ((bpp != 1 && bpp != 3) || destination->bytes_per_pixel != bpp) return;
   if (bitmap_bytes(source, bpp) < 0 || bitmap_bytes(destination, bpp) < 0) return;
+  // A destination less than two pixels wide or high has no visit (the visits run over
+  // whole halves): nothing to map, whatever its other size.
+  if (destination->width < 2 || destination->height < 2) return;
   // The mapping runs from the destination back into the source: turn by the negated angle.
   const double rad = radians(-static_cast<double>(angle));
   const double sn = std::sin(rad), cs = std::cos(rad);
@@ -135,29 +141,28 @@ extern "C" {
 
 Bitmap *gx_rotatebitmap(const Bitmap *source, int32_t background0, int32_t background1,
                         int32_t background2, float angle) {
-  if (source == nullptr) return nullptr;
+  using namespace corvix;
+  if (source == nullptr) return fail(CORVIX_E_INVALID, "source bitmap is NULL");
   const int32_t bpp = source->bytes_per_pixel;
   // Other pixel sizes have no defined background fill or sample offset.
-  if ((bpp != 1 && bpp != 3) || corvix::bitmap_bytes(source, bpp) < 0) return nullptr;
+  if (bpp != 1 && bpp != 3)
+    return fail(CORVIX_E_INVALID, "source bitmap has %d bytes per pixel, not 1 or 3", bpp);
+  if (require_bitmap(source, bpp, "source bitmap") < 0) return nullptr;
+  if (!std::isfinite(angle)) return fail(CORVIX_E_INVALID, "angle %g is not finite", angle);
   int32_t width = -1, height = -1;
-  corvix::CalculateBoundary(&width, &height, source->width, source->height, angle);
-  const int64_t size = corvix::checked_size(width, height, bpp);
+  CalculateBoundary(&width, &height, source->width, source->height, angle);
+  if (width < 0 || height < 0)
+    return fail(CORVIX_E_INVALID, "%d x %d turned by %g degrees does not fit a 32-bit size",
+                source->width, source->height, angle);
+  const int64_t size = require_size("turned width x height x bytes per pixel", width, height, bpp);
   if (size < 0) return nullptr;
-  auto *b = static_cast<Bitmap *>(PPCAllocVec(sizeof(Bitmap), MEMF_ANY));
+  Bitmap *b = wrap_pixels(static_cast<uint8_t *>(alloc_bytes(size, MEMF_ANY)), width, height, bpp);
   if (b == nullptr) return nullptr;
-  b->width = width;
-  b->height = height;
-  b->bytes_per_pixel = bpp;
-  b->pixels = static_cast<uint8_t *>(corvix::alloc_bytes(size, MEMF_ANY));
-  if (b->pixels == nullptr) {
-    PPCFreeVec(b);
-    return nullptr;
-  }
   const uint8_t background[3] = {static_cast<uint8_t>(background0 & 0xFF),
                                  static_cast<uint8_t>(background1 & 0xFF),
                                  static_cast<uint8_t>(background2 & 0xFF)};
-  corvix::fill_background(*b, size, background);
-  corvix::CalculateImage(source, b, angle);
+  fill_background(*b, size, background);
+  CalculateImage(source, b, angle);
   return b;
 }
 

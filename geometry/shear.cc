@@ -1,7 +1,9 @@
 // Shear and transpose of three-byte bitmaps, both into a new pixel buffer that replaces the
 // old one.
 #include <cstring>
+#include <utility>
 
+#include "core/bitmaps.h"
 #include "core/parallel.h"
 #include "core/pixels.h"
 #include "corvix/geometry.h"
@@ -13,8 +15,11 @@ namespace {
 // A bitmap these routines may reshape: three bytes a pixel by its own record, a buffer of
 // the size the record names. -1 otherwise.
 int64_t rgb_bytes(const Bitmap *b) {
-  if (b == nullptr || b->bytes_per_pixel != 3) return -1;
-  return bitmap_bytes(b, 3);
+  if (b != nullptr && b->bytes_per_pixel != 3) {
+    set_error(CORVIX_E_INVALID, "bitmap has %d bytes per pixel, not 3", b->bytes_per_pixel);
+    return -1;
+  }
+  return require_bitmap(b, 3, "bitmap");
 }
 
 // Installs a new buffer and releases the old one.
@@ -53,17 +58,21 @@ int32_t gx_shearbitmap(Bitmap *bitmap, int32_t first_row, int32_t last_row, int3
                        int32_t background2) {
   if (corvix::rgb_bytes(bitmap) < 0) return 0;
   // A shift to the left would place pixels before their row.
-  if (first_shift < 0 || last_shift < 0) return 0;
+  if (first_shift < 0 || last_shift < 0)
+    return corvix::fail(CORVIX_E_INVALID, "shift %d is negative",
+                        first_shift < 0 ? first_shift : last_shift);
   const int32_t w = bitmap->width, h = bitmap->height;
   const int64_t d = int64_t{w} + corvix::maxval(first_shift, last_shift);
-  const int64_t size = corvix::checked_size(d, h, 3);
+  const int64_t size = corvix::require_size("widened width x height x 3", d, h, 3);
   if (size < 0) return 0;
   auto *out = static_cast<uint8_t *>(corvix::alloc_bytes(size, MEMF_CLEAR));
   if (out == nullptr) return 0;
+  // Rows of no bytes (a widened width of 0) are not visited.
+  const int32_t rows = size == 0 ? 0 : h;
   const uint8_t background[3] = {static_cast<uint8_t>(background0 & 0xFF),
                                  static_cast<uint8_t>(background1 & 0xFF),
                                  static_cast<uint8_t>(background2 & 0xFF)};
-  corvix::for_rows(h, size * corvix::kGatherCost, [&](int64_t begin, int64_t end) {
+  corvix::for_rows(rows, size * corvix::kGatherCost, [&](int64_t begin, int64_t end) {
     for (int32_t y = static_cast<int32_t>(begin); y < end; ++y) {
       int32_t shift = 0;
       if (first_row <= y && y <= last_row) {
@@ -93,7 +102,8 @@ int32_t gx_transposebitmap(Bitmap *bitmap) {
   if (size < 0) return 0;
   auto *out = static_cast<uint8_t *>(corvix::alloc_bytes(size, MEMF_CLEAR));
   if (out == nullptr) return 0;
-  const int64_t w = bitmap->width, h = bitmap->height;
+  // An empty bitmap has no pixel to move; only its sizes trade places.
+  const int64_t w = size == 0 ? 0 : bitmap->width, h = size == 0 ? 0 : bitmap->height;
   const uint8_t *in = bitmap->pixels;
   // Old pixel (x, y) becomes new pixel (y, x): index y * w + x goes to x * h + y.
   for (int64_t y0 = 0; y0 < h; y0 += corvix::kTile) {
@@ -112,8 +122,7 @@ int32_t gx_transposebitmap(Bitmap *bitmap) {
     }
   }
   corvix::replace_pixels(bitmap, out);
-  bitmap->width = static_cast<int32_t>(h);
-  bitmap->height = static_cast<int32_t>(w);
+  std::swap(bitmap->width, bitmap->height);
   return 1;
 }
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "core/bitmaps.h"
 #include "core/parallel.h"
 #include "core/pixels.h"
 #include "corvix/bitmap.h"
@@ -29,8 +30,9 @@ static_assert(spans_fit(), "a threshold span outgrows its buffer");
 
 // The result of a usable source and method: an allocated bitmap of the source's size, or
 // null (nothing allocated) when the call is refused or memory runs out.
-Bitmap *dither_result(const Bitmap *source, DitherMatrix m) {
-  if (m.entries == nullptr || bitmap_bytes(source, 3) < 0) return nullptr;
+Bitmap *dither_result(const Bitmap *source, int32_t method, DitherMatrix m) {
+  if (require_bitmap(source, 3, "source bitmap") < 0) return nullptr;
+  if (m.entries == nullptr) return fail(CORVIX_E_INVALID, "method %d is outside 1..7", method);
   return gx_allocbitmap(source->width, source->height, 3);
 }
 
@@ -51,7 +53,7 @@ DitherMatrix dither_matrix(int32_t method) {
 
 Bitmap *dither_reference(const Bitmap *source, int32_t method) {
   const DitherMatrix m = dither_matrix(method);
-  Bitmap *result = dither_result(source, m);
+  Bitmap *result = dither_result(source, method, m);
   if (result == nullptr) return nullptr;
   const uint8_t *s = source->pixels;
   uint8_t *d = result->pixels;
@@ -73,12 +75,13 @@ Bitmap *dither_reference(const Bitmap *source, int32_t method) {
 extern "C" Bitmap *gx_dither(const Bitmap *source, int32_t method) {
   using namespace corvix;
   const DitherMatrix m = dither_matrix(method);
-  Bitmap *result = dither_result(source, m);
+  Bitmap *result = dither_result(source, method, m);
   if (result == nullptr) return nullptr;
 
   const int32_t n = m.size;
   const int32_t tile = 3 * n;
   const int64_t row_bytes = int64_t{3} * source->width;
+  if (row_bytes == 0) return result;  // rows of no bytes: nothing to compare
   // Whole tiles, about kSpanTarget bytes, but never more than one row needs.
   const auto span = static_cast<int32_t>(
       std::min<int64_t>(span_of(n), (row_bytes + tile - 1) / tile * tile));

@@ -20,6 +20,13 @@
 // Under AddressSanitizer everything of the segment that is not a live block is poisoned, so a
 // routine that runs past its block inside the segment is reported like a heap overflow.
 #if defined(__SANITIZE_ADDRESS__)
+#define CORVIX_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)  // clang names it this way
+#define CORVIX_ASAN 1
+#endif
+#endif
+#if defined(CORVIX_ASAN)
 #include <sanitizer/asan_interface.h>
 #define CORVIX_POISON(p, n) ASAN_POISON_MEMORY_REGION(p, n)
 #define CORVIX_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION(p, n)

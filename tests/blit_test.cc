@@ -181,7 +181,9 @@ TEST_F(Blit, LinesAndBoxesMatchTheirPlainWalks) {
   EXPECT_EQ(t.bytes, want.bytes);
   const int32_t boxes[][5] = {{3, 3, 1, 1, 1}, {5, 0, 9, 3, 1}, {1, 2, 8, 6, 2}, {8, 7, 8, 7, 5},
       {-4, -4, 100, 100, 3}, {2, -9, 2, -1, 1}, {9, 7, 9, 8, 1}, {-10, -10, 100, 100, 1},
-      {INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX, INT32_MAX}};
+      {INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX, INT32_MAX},
+      // Right or bottom edge on column or row 0: that column or row is still drawn.
+      {-3, 2, 0, 5, 1}, {1, -4, 6, 0, 1}, {0, 0, -5, -5, 2}};
   for (int32_t bpp : {3, 1, 2})
     for (const auto &[x1, y1, x2, y2, step] : boxes) {
       Target b(9, 8, bpp), want(9, 8, bpp);

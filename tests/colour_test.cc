@@ -88,6 +88,23 @@ TEST_F(Scale, ByteRuns) {
   EXPECT_STREQ(reinterpret_cast<char *>(out), "abcdeaaabbb.ace.qqq.");
 }
 
+// A destination of width or height 0 is empty: nothing read or written, no division by
+// the zero size. The copy of a 16-byte-a-pixel record is the empty bitmap of that size.
+TEST_F(Scale, EmptyDestinationsWriteNothing) {
+  const Bytes src(48, 7);
+  for (const auto &[dw, dh] : {std::pair{0u, 1u}, {1u, 0u}, {0u, 0u}})
+    for (uint32_t p : {1u, 3u}) EXPECT_EQ(scaled(src, p, 16, 1, dw, dh), Bytes(1, 0xEE));
+  Bytes px(16, 9);
+  Bitmap wide{px.data(), 16, 1, 16};
+  for (const auto &[w, h] : {std::pair{0, 1}, {1, 0}}) {
+    Bitmap *c = gx_scalecopybitmap(&wide, w, h);
+    ASSERT_NE(c, nullptr);
+    EXPECT_TRUE(c->width == w && c->height == h && c->bytes_per_pixel == 16);
+    gx_freebitmap(c);
+  }
+  EXPECT_EQ(px, Bytes(16, 9));
+}
+
 // ---- Colour cube and remapping ---------------------------------------------------------
 
 const Bytes kPens = [] {
@@ -132,6 +149,21 @@ TEST_F(Palette, Remap8EveryValueAndShortTable) {
   }
 }
 
+// The vector kernel copies the caller's table only as far as the values met so far: here
+// the largest value grows by exactly one from each 4096-byte block to the next (0, 1, ...,
+// 255), so an entry copied one short of the new largest value shows as a wrong byte.
+TEST_F(Palette, Remap8TableGrowsOneValueAtATime) {
+  if (!remap_vector_available()) GTEST_SKIP() << "no vector remap kernel on this processor";
+  constexpr uint32_t kBlock = 4096;
+  Bytes table(256), buf(256 * kBlock + 1, 0xEE);
+  for (int i = 0; i < 256; ++i) table[i] = static_cast<uint8_t>(100 + i / 2);  // never 0
+  for (uint32_t i = 0; i < 256 * kBlock; ++i) buf[i] = i % kBlock == 1000 ? i / kBlock : 0;
+  Bytes got = buf;
+  remap8_vector(got.data(), table.data(), 256 * kBlock);
+  for (uint32_t i = 0; i <= 256 * kBlock; ++i)
+    ASSERT_EQ(got[i], i < 256 * kBlock ? table[buf[i]] : 0xEE) << i;
+}
+
 // Pens 0..255 hold a grey that is no cube colour, pens 256..471 the cube colours in order:
 // cube colour k gets pen k, as the exact match wins over every pen and only the low 8 bits of
 // pen 256 + k are kept.
@@ -151,24 +183,26 @@ TEST_F(Palette, PenTableAsksTheColourMapInCubeOrder) {
 
 // ---- Scaled YUV conversion -------------------------------------------------------------
 
-// Destination column i shows source column i * 11 / 4 and row j row j * 2 / 4, with chroma
-// row * 11 / 3 + column / 3, each division truncating on its own: row 1 starts at chroma 3, so
-// its column 2 takes chroma 3, not 13 / 3. The planes end one past the last index read, as
-// the routine reports them; the sanitizer build faults on a byte more.
+// Destination column i shows source column i * 11 / 4 and row j row j, with chroma
+// row * 11 / 3 + column / 3, each division truncating on its own: rows 1, 2 and 3 start at
+// chroma 3, 7 and 11 (not 3, 6 and 9 as row * (11 / 3) would give), and row 1's column 2
+// takes chroma 3, not 13 / 3. The planes end one past the last index read, as the routine
+// reports them; the sanitizer build faults on a byte more.
 TEST_F(YuvScale, TakesTheNearestLowerSampleAndItsOwnChroma) {
-  const int32_t cols[4] = {0, 2, 5, 8}, rows[4] = {0, 0, 1, 1};
+  const int32_t cols[4] = {0, 2, 5, 8}, rows[4] = {0, 1, 2, 3};
+  const int32_t starts[4] = {0, 3, 7, 11};  // worked by hand: 0, 11 / 3, 22 / 3, 33 / 3
   int64_t luma = 0, chroma = 0;
-  // Reads reach luma 1 x 11 + 8 and chroma 11 / 3 + 8 / 3.
-  ASSERT_TRUE(yuvscale_plane_bytes(11, 2, 4, 4, 3, &luma, &chroma) && luma == 20 && chroma == 6);
+  // Reads reach luma 3 x 11 + 8 and chroma 33 / 3 + 8 / 3.
+  ASSERT_TRUE(yuvscale_plane_bytes(11, 4, 4, 4, 3, &luma, &chroma) && luma == 42 && chroma == 14);
   Bytes y(luma), cr(chroma), cb(chroma), want(3 * 16);
   for (int64_t i = 0; i < luma; ++i) y[i] = 16 + 37 * i;  // neighbouring values differ
   for (int64_t i = 0; i < chroma; ++i) cr[i] = 60 + 29 * i, cb[i] = 200 - 23 * i;
   for (int j = 0; j < 4; ++j)
     for (int i = 0; i < 4; ++i) {
-      const int32_t c = rows[j] * 11 / 3 + cols[i] / 3;
+      const int32_t c = starts[j] + cols[i] / 3;
       fx_yuvtorgb_ll(&y[rows[j] * 11 + cols[i]], &cr[c], &cb[c], &want[3 * (4 * j + i)], 1, 1);
     }
-  Bitmap *b = fx_yuvscale_ll(y.data(), cr.data(), cb.data(), 11, 2, 4, 4, 3);
+  Bitmap *b = fx_yuvscale_ll(y.data(), cr.data(), cb.data(), 11, 4, 4, 4, 3);
   EXPECT_EQ(Bytes(b->pixels, b->pixels + want.size()), want);
   gx_freebitmap(b);
 }

@@ -37,3 +37,26 @@ if(CORVIX_HAVE_LIBFUZZER)
                    ${_fuzz_work} ${CORVIX_PPM_CORPUS})
   set_tests_properties(ppm_fuzz_run PROPERTIES TIMEOUT 120)
 endif()
+
+# The command decoder's fuzz target: hostile commands through an embedded server. Every build
+# replays its corpus (one seed per command); the libFuzzer binary compiles the whole library
+# into itself so that the server and every routine are instrumented and checked.
+set(CORVIX_COMMAND_CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/corpus/command)
+add_executable(command_fuzz_replay command_fuzz.cc fuzz_replay_main.cc)
+target_link_libraries(command_fuzz_replay PRIVATE corvix_static)
+add_test(NAME command_fuzz_replay COMMAND command_fuzz_replay ${CORVIX_COMMAND_CORPUS})
+
+if(CORVIX_HAVE_LIBFUZZER)
+  add_executable(command_fuzz command_fuzz.cc ${CORVIX_SOURCES})
+  target_include_directories(command_fuzz PRIVATE ${PROJECT_SOURCE_DIR}/include ${PROJECT_SOURCE_DIR})
+  target_compile_options(command_fuzz PRIVATE ${_fuzz_flags} -ffp-contract=off)
+  target_link_options(command_fuzz PRIVATE ${_fuzz_flags})
+  target_link_libraries(command_fuzz PRIVATE Threads::Threads)
+  set(_command_work ${CMAKE_CURRENT_BINARY_DIR}/command_fuzz_corpus)
+  file(MAKE_DIRECTORY ${_command_work})
+  add_test(NAME command_fuzz_run
+           COMMAND command_fuzz -max_total_time=15 -timeout=10 -rss_limit_mb=2048 -max_len=512
+                   -artifact_prefix=${CMAKE_CURRENT_BINARY_DIR}/command_fuzz-
+                   ${_command_work} ${CORVIX_COMMAND_CORPUS})
+  set_tests_properties(command_fuzz_run PROPERTIES TIMEOUT 120)
+endif()

@@ -31,4 +31,10 @@ CM
 cmake -S "$prefix/consumer" -B "$prefix/consumer/build" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
 cmake --build "$prefix/consumer/build" >/dev/null
 [ "$(LD_LIBRARY_PATH="$(pkg-config --variable=libdir corvix)" "$prefix/consumer/build/use")" = ok ]
+# The Python package, when built, lands in the interpreter's site directory under the prefix.
+site=$(find "$prefix" -path '*-packages/corvix/__init__.py' | head -1)
+if [ -n "$site" ]; then
+  [ "$(cd "$prefix" && PYTHONPATH="$(dirname "$(dirname "$site")")" /usr/bin/python3 -c \
+    'import corvix, numpy; print(int(corvix.invert(numpy.zeros((2, 2), numpy.uint8))[1, 1]))')" = 255 ]
+fi
 echo "1 passed, 0 failed"

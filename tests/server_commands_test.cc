@@ -1,8 +1,17 @@
 // Every command through the embedded server: the words are read in their order, the result
 // word is right, records come back big-endian and belong to the host, and the bytes equal the
 // library routine's on the same input.
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <numeric>
+#include <random>
+#include <regex>
+#include <set>
 #include <thread>
 #include <tuple>
 
@@ -177,17 +186,301 @@ TEST_F(ServerCommands, FramesLargerThanTheirBlocksAreRefused) {
   EXPECT_EQ(bytes(px, im.rgb.size()), im.rgb);
 }
 
-// A host that changes a record while commands run cannot make the server use a size it did
-// not check: the server reads each record once.
+// ---- Buffers exactly as large as each command touches ------------------------------------
+
+// One buffer a command names: `size` bytes, the extent the routine touches as its definition
+// gives it (worked out here by hand, never taken from the server's checks). A buffer may be a
+// Bitmap record naming another buffer's pixels, or a 4-byte word holding another's address.
+struct Buf {
+  uint32_t size;
+  int names = -1;
+  int32_t width = 0, height = 0, bpp = 0;
+};
+Buf raw(uint32_t size) { return {size}; }
+Buf record(int pixels, int32_t w, int32_t h, int32_t bpp) { return {16, pixels, w, h, bpp}; }
+Buf address_of(int target) { return {4, target}; }
+
+struct Ref { int buffer; };
+// An argument word: a number, or the address of one of the row's buffers.
+struct Word {
+  Word(int64_t v) : value(static_cast<uint32_t>(v)) {}  // NOLINT: rows read as plain numbers
+  Word(Ref r) : buffer(r.buffer) {}                     // NOLINT
+  int buffer = -1;
+  uint32_t value = 0;
+};
+constexpr Ref B0{0}, B1{1}, B2{2}, B3{3};
+
+struct Row {
+  int32_t code;
+  std::vector<Buf> bufs;
+  std::vector<Word> words;  // as many as the command reads
+};
+
+// Frames are 7 x 5 (6 rows where row pairs matter), so rows past the first and sizes that are
+// not multiples of 3, 4 or 16 are touched. Scalers enlarge, so every source pixel is read.
+const Row kExactRows[] = {
+    // P = 11 raised to whole groups of 4 = 12 pixels: 12 Y, 3 Cr, 3 Cb, 36 output bytes.
+    {2, {raw(12), raw(3), raw(3), raw(36)}, {B0, B1, B2, B3, 11, 4}},
+    {2, {raw(5), raw(5), raw(5), raw(15)}, {B0, B1, B2, B3, 5, 1}},
+    // One byte a pixel whatever the record says.
+    {3, {raw(35), record(0, 7, 5, 3)}, {B1, 9, 8}},
+    // Lengths 61 and 62 are 21 whole pixels: 63 source bytes and 21 output bytes.
+    {4, {raw(63), address_of(0), raw(21), raw(216)}, {B1, B2, B3, 61}},
+    {4, {raw(63), address_of(0), raw(21)}, {B1, B2, 0, 62}},
+    {5, {raw(105), record(0, 7, 5, 3)}, {B1, 150, 256 + 20, 0}},
+    {5, {raw(70), record(0, 7, 5, 2)}, {B1, 80, 256 - 30, 0xFFFF}},
+    {6, {raw(37), raw(256)}, {B0, B1, 37}},
+    {7, {raw(105), raw(105), raw(105)}, {B0, B1, B2, 64, 7, 5, 3}},
+    {8, {raw(126), record(0, 7, 6, 3)}, {B1}},
+    {9, {raw(105), record(0, 7, 5, 3)}, {B1, 9, 8}},
+    {9, {raw(35), record(0, 7, 5, 1)}, {B1, 9, 8}},
+    // 10 x 5 to 13 x 7, factor 3: last row 6 x 5 / 7 = 4, last column 10 x 12 / 13 = 9, so
+    // Y index 4 x 10 + 9 and chroma index 40 / 3 + 9 / 3 are the last ones read.
+    {10, {raw(50), raw(17), raw(17)}, {B0, B1, B2, 10, 5, 13, 7, 3}},
+    // 10 x 5 to 4 x 2: last row 5 / 2 = 2, last column 30 / 4 = 7; Y 28, chroma 6 + 2 + 1.
+    {10, {raw(28), raw(9), raw(9)}, {B0, B1, B2, 10, 5, 4, 2, 3}},
+    {11, {raw(105), record(0, 7, 5, 3)}, {B1, 99}},
+    {12, {raw(70), record(0, 7, 5, 2), raw(70)}, {B1, B2, 120}},
+    {13, {raw(105), record(0, 7, 5, 3)}, {B1, 0}},
+    {14, {raw(105), record(0, 7, 5, 3)}, {B1, 1, 1}},
+    {15, {raw(70), record(0, 7, 5, 2)}, {B1}},
+    {16, {raw(105), record(0, 7, 5, 3)}, {B1, 10, 200, 30, 180, 250, 5, 20, 240}},
+    {17, {raw(105), record(0, 7, 5, 3)}, {B1, 0}},
+    {18, {raw(105), record(0, 7, 5, 3)}, {B1}},
+};
+
+// What one run of a row left behind.
+struct Outcome {
+  int32_t status = 0;
+  uint32_t word0 = 0;
+  std::vector<std::vector<uint8_t>> before, after;  // every block, whole
+  std::vector<uint8_t> made;                        // the new record's fields and bytes
+};
+
+class ExactBuffers : public ServerCommands {
+ protected:
+  // Runs `row` with every buffer in a block of its size plus `slack` guard bytes, except
+  // buffer `shorter`, whose block is one byte short; `args_short` makes the argument block
+  // one byte shorter than the words the command reads.
+  Outcome run_row(const Row &row, uint32_t slack, int shorter, bool args_short) {
+    const uint32_t blocks_before = host.blocks();
+    const size_t n = row.bufs.size();
+    std::vector<uint32_t> addr(n), len(n);
+    for (size_t i = 0; i < n; ++i) {
+      len[i] = static_cast<int>(i) == shorter ? row.bufs[i].size - 1 : row.bufs[i].size + slack;
+      addr[i] = host.alloc(len[i], MEMF_ANY);
+    }
+    // Pixel bytes (10..240, so every effect changes some) and guards are the same in every run.
+    std::mt19937 random(static_cast<uint32_t>(row.code * 1000 + n * 10 + row.words.size()));
+    std::vector<uint8_t> content;
+    for (size_t i = 0; i < n; ++i) {
+      const Buf &b = row.bufs[i];
+      content.assign(b.size + slack, 0xA5);  // guards: a level no pixel starts with
+      if (b.names < 0) {
+        for (uint32_t k = 0; k < b.size; ++k) content[k] = static_cast<uint8_t>(10 + random() % 231);
+      } else {
+        corvix_put_be32(content.data(), addr[b.names]);
+        if (b.size == 16) {
+          corvix_put_be32(&content[4], static_cast<uint32_t>(b.width));
+          corvix_put_be32(&content[8], static_cast<uint32_t>(b.height));
+          corvix_put_be32(&content[12], static_cast<uint32_t>(b.bpp));
+        }
+      }
+      std::memcpy(host.at(addr[i]), content.data(), len[i]);
+    }
+    const uint32_t words = static_cast<uint32_t>(row.words.size());
+    const uint32_t args_len = slack > 0 ? 40 : 4 * (words + 1) - (args_short ? 1 : 0);
+    std::vector<uint8_t> args(40, 0);
+    corvix_put_be32(args.data(), 0xDEADBEEF);
+    for (uint32_t i = 0; i < words; ++i) {
+      const Word &w = row.words[i];
+      corvix_put_be32(&args[4 * (i + 1)], w.buffer >= 0 ? addr[w.buffer] : w.value);
+    }
+    addr.push_back(host.alloc(args_len, MEMF_ANY));
+    len.push_back(args_len);
+    std::memcpy(host.at(addr.back()), args.data(), args_len);
+
+    Outcome out;
+    for (size_t i = 0; i <= n; ++i) out.before.push_back(bytes(addr[i], len[i]));
+    out.status = host.send(row.code, addr.back());
+    for (size_t i = 0; i <= n; ++i) out.after.push_back(bytes(addr[i], len[i]));
+    out.word0 = host.word(addr.back(), 0);
+    if (out.status == 0 && out.word0 != 0) {
+      const bool range = row.code == 17;
+      out.made = bytes(out.word0, range ? 8 : 16);
+      if (!range) {
+        const Bitmap m = host.read_bitmap(out.word0);
+        out.made.insert(out.made.end(), m.pixels,
+                        m.pixels + static_cast<size_t>(m.width) * m.height * m.bytes_per_pixel);
+        out.made.erase(out.made.begin(), out.made.begin() + 4);  // not the pixels' address
+        host.free_bitmap(out.word0);
+      } else {
+        host.free(out.word0);
+      }
+    }
+    for (uint32_t a : addr) host.free(a);
+    EXPECT_EQ(host.blocks(), blocks_before) << "code " << row.code;
+    return out;
+  }
+};
+
+// Every buffer at exactly its size is accepted and gives what roomy buffers give; any one
+// buffer (records, address words and the argument block included) one byte short is refused
+// with nothing written and nothing made. Guard bytes after roomy buffers stay as they were.
+TEST_F(ExactBuffers, AreAcceptedAndOneByteLessIsRefused) {
+  constexpr uint32_t kGuard = 3;
+  for (const Row &row : kExactRows) {
+    const size_t n = row.bufs.size();
+    SCOPED_TRACE(::testing::Message() << "code " << row.code << " words " << row.words.size()
+                                      << " buffers " << n);
+    const Outcome roomy = run_row(row, kGuard, -1, false);
+    ASSERT_EQ(roomy.status, 0);
+    bool worked = roomy.word0 != 0 && !roomy.made.empty();
+    for (size_t i = 0; i < n; ++i) {
+      const uint32_t size = row.bufs[i].size;
+      const auto &a = roomy.after[i], &b = roomy.before[i];
+      worked = worked || !std::equal(a.begin(), a.begin() + size, b.begin());
+      EXPECT_TRUE(std::equal(a.begin() + size, a.end(), b.begin() + size))
+          << "guard after buffer " << i << " overwritten";
+    }
+    EXPECT_TRUE(worked) << "roomy buffers did nothing";
+
+    const Outcome exact = run_row(row, 0, -1, false);
+    EXPECT_EQ(exact.status, 0);
+    for (size_t i = 0; i < n; ++i) {
+      if (row.bufs[i].names >= 0) continue;  // addresses differ between runs
+      EXPECT_TRUE(std::equal(exact.after[i].begin(), exact.after[i].end(),
+                             roomy.after[i].begin()))
+          << "buffer " << i << " differs at its exact size";
+    }
+    EXPECT_EQ(exact.made, roomy.made) << "a different record at exact sizes";
+
+    for (int shorter = 0; shorter <= static_cast<int>(n); ++shorter) {
+      const bool args_short = shorter == static_cast<int>(n);
+      Outcome refused = run_row(row, 0, args_short ? -1 : shorter, args_short);
+      EXPECT_EQ(refused.status, args_short ? -EFAULT : 0) << "buffer " << shorter;
+      // A refused command still answers 0 in word 0; a refused argument block is not touched.
+      if (!args_short) std::fill_n(refused.before.back().begin(), 4, 0);
+      EXPECT_EQ(refused.before, refused.after) << "written with buffer " << shorter << " short";
+      if (!args_short) {
+        EXPECT_EQ(refused.word0, 0u) << "buffer " << shorter << " short";
+      }
+      EXPECT_TRUE(refused.made.empty());
+    }
+  }
+  // A quit in a block one byte short of its word 0 is refused and the server keeps serving.
+  const uint32_t tiny = host.alloc(3);
+  EXPECT_EQ(host.send(0, tiny), -EFAULT);
+  host.free(tiny);
+  EXPECT_EQ(run(15, {0}), 0u);
+}
+
+// Word 3 of command 5 is a signed offset plus 256 and word 4's low half a signed flag: far
+// below -256 every level is 0 (not white), far above it 255, and the flag turns either over.
+TEST_F(ServerCommands, LevelCorrectionWordsAreSigned) {
+  const uint32_t f = shared_frame(), px = host.pixels_of(f);
+  const struct {
+    uint32_t offset_word, invert_word;
+    uint8_t all;
+  } cases[] = {{256u - 300u, 0x00010000, 0}, {256u - 300u, 0x0002FFFF, 255},
+               {256 + 300, 0, 255}, {256 + 300, 0x8000, 0}, {0, 0, 0}};
+  for (const auto &c : cases) {
+    std::memcpy(host.at(px), im.rgb.data(), 3 * n);
+    run(5, {f, 100, c.offset_word, c.invert_word});
+    const std::vector<uint8_t> got = bytes(px, 3 * n);
+    EXPECT_EQ(std::count(got.begin(), got.end(), c.all), static_cast<long>(3 * n))
+        << "word 3 " << static_cast<int32_t>(c.offset_word) << " word 4 " << c.invert_word;
+  }
+}
+
+// A host that flips a record's width between a size its block holds and one column more
+// while commands run cannot make the server use the size it did not check: each command
+// inverts exactly the checked frame or nothing, and the 60 bytes past the frame (short of the
+// extra column) are never touched.
 TEST_F(ServerCommands, RecordsChangedDuringCommandsAreNeverReRead) {
-  const uint32_t rec = shared_frame();
+  constexpr size_t kTail = 60;
+  std::vector<uint8_t> frame = im.rgb;
+  frame.resize(3 * n + kTail, 0x5A);
+  const uint32_t px = host.put(frame), rec = host.bitmap(px, 37, 23, 3);
+  const uint32_t args = block({rec});
   std::atomic<bool> stop{false};
   std::thread flipper([&] {
-    for (uint32_t i = 0; !stop; ++i) corvix_put_be32(host.at(rec) + 4, i % 2 ? 37 : 100000);
+    for (uint32_t i = 0; !stop; ++i) corvix_put_be32(host.at(rec) + 4, i % 2 ? 37 : 38);
   });
-  for (int i = 0; i < 2000; ++i) run(15, {rec});
+  int inverted = 0, refused = 0;
+  for (int i = 0; i < 2000; ++i) {
+    ASSERT_EQ(host.send(15, args), 0);
+    const std::vector<uint8_t> now = bytes(px, frame.size());
+    ASSERT_TRUE(std::equal(now.begin() + 3 * n, now.end(), frame.begin() + 3 * n))
+        << "bytes past the checked frame changed";
+    if (std::equal(now.begin(), now.end(), frame.begin())) {
+      ++refused;
+      continue;
+    }
+    for (size_t k = 0; k < 3 * n; ++k) frame[k] = static_cast<uint8_t>(255 - frame[k]);
+    ASSERT_EQ(now, frame) << "neither the whole frame inverted nor left alone";
+    ++inverted;
+  }
   stop = true;
   flipper.join();
+  EXPECT_GT(inverted, 0);
+  EXPECT_GT(refused, 0);
+  for (uint32_t a : {args, rec, px}) host.free(a);
+}
+
+// docs/commands.md tells host writers each code's constant and words: its summary rows and its
+// "- word N:" lists must agree with the public header's codes and CORVIX_COMMAND_WORDS (which
+// the server's own table is checked against when it compiles).
+TEST(CommandsPage, AgreesWithThePublicHeader) {
+  const auto read = [](const std::string &path) {
+    std::ifstream f(path);
+    EXPECT_TRUE(f.good()) << path;
+    return std::string(std::istreambuf_iterator<char>(f), {});
+  };
+  const std::string root = std::string(CORVIX_TEST_IMAGES) + "/../../";
+  const std::string header = read(root + "include/corvix/commands.h");
+  const std::string page = read(root + "docs/commands.md");
+  std::map<std::string, int> codes;  // from the header's enum
+  const std::regex enumerator(R"((CORVIX_CMD_[A-Z0-9_]+) += (\d+))");
+  for (std::sregex_iterator m(header.begin(), header.end(), enumerator), e; m != e; ++m)
+    codes[(*m)[1]] = std::stoi((*m)[2]);
+  const int words[] = CORVIX_COMMAND_WORDS;
+  ASSERT_EQ(codes.size(), std::size(words) + 1);  // and CORVIX_CMD_COUNT
+
+  std::set<int> rows;
+  const std::regex row(R"(\n\| (\d+) \| `(CORVIX_CMD_\w+)` \| [^|]+ \| (\d+) \|)");
+  for (std::sregex_iterator m(page.begin(), page.end(), row), e; m != e; ++m) {
+    const int code = std::stoi((*m)[1]);
+    ASSERT_TRUE(code >= 0 && code < CORVIX_CMD_COUNT) << (*m)[0];
+    EXPECT_EQ(codes[(*m)[2]], code) << (*m)[0];
+    EXPECT_EQ(std::stoi((*m)[3]), words[code]) << (*m)[0];
+    rows.insert(code);
+  }
+  EXPECT_EQ(rows.size(), std::size(words)) << "a code without its summary row";
+
+  // Each "### " section names its codes and lists words 1..N of them in order.
+  std::set<int> sections;
+  const std::regex code_in_heading(R"((\d+) `(CORVIX_CMD_\w+)`)"), word_line(R"(\n- word (\d+):)");
+  size_t at = page.find("\n### ");
+  while (at != std::string::npos) {
+    const size_t next = page.find("\n### ", at + 1);
+    const std::string section = page.substr(at, next == std::string::npos ? next : next - at);
+    const std::string heading = section.substr(0, section.find('\n', 1));
+    std::vector<int> listed;
+    for (std::sregex_iterator m(section.begin(), section.end(), word_line), e; m != e; ++m)
+      listed.push_back(std::stoi((*m)[1]));
+    for (std::sregex_iterator m(heading.begin(), heading.end(), code_in_heading), e; m != e;
+         ++m) {
+      const int code = std::stoi((*m)[1]);
+      EXPECT_EQ(codes[(*m)[2]], code) << heading;
+      std::vector<int> expected(static_cast<size_t>(words[code]));
+      std::iota(expected.begin(), expected.end(), 1);
+      EXPECT_EQ(listed, expected) << heading;
+      sections.insert(code);
+    }
+    at = next;
+  }
+  EXPECT_EQ(sections.size(), std::size(words)) << "a code without its section";
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
 /* corvix: making, releasing, cloning and copying bitmaps.
  *
  * A bitmap made here is two PPCAllocVec blocks, the record and its pixel buffer; whoever
- * receives it releases both with gx_freebitmap. */
+ * receives it releases both with gx_freebitmap.
+ *
+ * A call that refuses its arguments or fails also leaves the reason, per thread, for
+ * corvix_last_error() (corvix/error.h); results and return values are as described here. */
 #ifndef CORVIX_BITMAP_H
 #define CORVIX_BITMAP_H
 
@@ -20,7 +23,8 @@ CORVIX_API void gx_freebitmap(Bitmap *bitmap);
  * or when memory runs out. */
 CORVIX_API Bitmap *gx_clonebitmap(const Bitmap *source);
 /* Copies the source's pixels into the destination when width, height and bytes per pixel
- * are equal: 1. Otherwise 0 and nothing is copied. */
+ * are equal: 1. Otherwise 0 and nothing is copied, also for a NULL record, negative sizes or
+ * a NULL pixel buffer of a non-empty bitmap. */
 CORVIX_API int32_t gx_copybitmap(const Bitmap *source, Bitmap *destination);
 
 CORVIX_EXTERN_C_END

@@ -4,7 +4,10 @@
  * outside the source block the call names and nothing is written outside the destination's
  * pixel buffer, whatever the position. A call it cannot carry out safely (a null record or
  * pixel buffer, negative sizes, a size whose byte count does not fit 32 bits, a pixel size the
- * routine does not draw) leaves every pixel as it was. None of them returns a result. */
+ * routine does not draw) leaves every pixel as it was. None of them returns a result.
+ * A call that refuses its arguments or fails also leaves the reason, per thread, for
+ * corvix_last_error() (corvix/error.h); results and return values are as described here. A
+ * rectangle that lies wholly outside the destination is not a refusal. */
 #ifndef CORVIX_BLIT_H
 #define CORVIX_BLIT_H
 

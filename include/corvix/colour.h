@@ -1,4 +1,8 @@
-/* corvix: colour conversion, palettes and pixel scaling. */
+/* corvix: colour conversion, palettes and pixel scaling.
+ *
+ * A call that refuses its arguments or fails also leaves the reason, per thread, for
+ * corvix_last_error() (corvix/error.h); results and return values are as described here.
+ * A result of width or height 0 is made without reading or writing a pixel. */
 #ifndef CORVIX_COLOUR_H
 #define CORVIX_COLOUR_H
 
@@ -33,7 +37,8 @@ CORVIX_API void gx_yuvtorgb(const uint8_t *y, const uint8_t *cr, const uint8_t *
  * Result: a new bitmap of dst_width x dst_height x 3 (the caller frees it with
  * gx_freebitmap), or NULL when memory runs out or the call is refused: a factor below 1,
  * negative sizes, sizes whose products do not fit 32 bits, an empty source or a null plane
- * with a non-empty destination. Nothing is left allocated on failure. */
+ * with a non-empty destination. Nothing is left allocated on failure. A destination width or
+ * height of 0 reads no plane and gives the empty bitmap. */
 CORVIX_API Bitmap *fx_yuvscale_ll(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,
                                   int32_t src_width, int32_t src_height, int32_t dst_width,
                                   int32_t dst_height, int32_t factor);

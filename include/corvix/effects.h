@@ -1,4 +1,8 @@
-/* corvix: effects routines. */
+/* corvix: effects routines.
+ *
+ * A call that refuses its arguments or fails also leaves the reason, per thread, for
+ * corvix_last_error() (corvix/error.h); results and return values are as described here.
+ * A result of width or height 0 is made without reading or writing a pixel. */
 #ifndef CORVIX_EFFECTS_H
 #define CORVIX_EFFECTS_H
 
@@ -15,7 +19,8 @@ CORVIX_EXTERN_C_BEGIN
  * width x height that the caller releases with gx_freebitmap, or NULL, with nothing left
  * allocated, when memory runs out, the source is NULL or unusable (negative sizes, a field
  * below 1, no pixels), a size is negative, an empty source is asked for a non-empty result,
- * or W * (W' - 1) or H * (H' - 1) does not fit a signed 32-bit integer. */
+ * or W * (W' - 1) or H * (H' - 1) does not fit a signed 32-bit integer. A width or height of
+ * 0 gives the empty bitmap without sampling. */
 CORVIX_API Bitmap *cvx_scale_ll(const Bitmap *source, int32_t width, int32_t height);
 
 /* ---- Level correction ------------------------------------------------------------- */

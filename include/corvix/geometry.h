@@ -1,4 +1,8 @@
-/* corvix: geometry routines. */
+/* corvix: geometry routines.
+ *
+ * A call that refuses its arguments or fails also leaves the reason, per thread, for
+ * corvix_last_error() (corvix/error.h); results and return values are as described here.
+ * A result of width or height 0 is made without reading or writing a pixel. */
 #ifndef CORVIX_GEOMETRY_H
 #define CORVIX_GEOMETRY_H
 

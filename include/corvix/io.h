@@ -45,7 +45,8 @@ CORVIX_API int32_t gx_savebitmapasppm(const Bitmap *bitmap, const char *filename
  * Returns a new bitmap of the source's size with 3 bytes per pixel (release it with
  * gx_freebitmap); the source does not change. NULL when the source is NULL or unusable
  * (NULL pixels, negative sizes, fewer than 3 bytes per pixel), the method is outside 1..7,
- * or memory runs out. A width or height of 0 gives an empty bitmap. */
+ * or memory runs out. A width or height of 0 gives an empty bitmap. A refusal or failure
+ * leaves the reason for corvix_last_error() (corvix/error.h). */
 CORVIX_API Bitmap *gx_dither(const Bitmap *source, int32_t method);
 
 CORVIX_EXTERN_C_END

@@ -1,0 +1,129 @@
+"""corvix.Host: arrays on shared blocks, commands in place, a server that dies, threads."""
+
+import threading
+import time
+import numpy as np
+import pytest
+
+import corvix
+from conftest import picture
+
+
+def test_host_arrays_are_the_shared_memory_the_server_changes(rng):
+    with corvix.Host.embedded() as host:
+        a = host.array((23, 37, 3))
+        assert a.dtype == np.uint8 and not a.any()
+        a[:] = image = picture(rng)
+        host.invert(a[5:9])  # a contiguous band of rows is a view on the same block
+        np.testing.assert_array_equal(a[5:9], 255 - image[5:9])
+        np.testing.assert_array_equal(a[:5], image[:5])
+        # An array the server only reads may be anywhere; one it changes may not.
+        np.testing.assert_array_equal(host.fade(a, image, level=255), image)
+        with pytest.raises(ValueError, match="host.array"):
+            host.invert(image)
+        with pytest.raises(ValueError, match="C-contiguous"):
+            host.invert(a[:, ::2])
+        assert host.send(corvix._host.QUIT) == 123  # the raw call: the embedded server ends
+        with pytest.raises(corvix.Error, match="gone"):
+            host.invert(a)
+
+
+def test_quota_refusal_is_a_memory_error():
+    with corvix.Host.embedded() as host:
+        with pytest.raises(MemoryError):
+            host.array((1 << 31,))
+        host.array((16,))  # still serving
+
+
+def test_arrays_outlive_the_server_and_the_host(corvixd, rng):
+    port, proc = corvixd
+    host = corvix.Host(port)
+    a = host.array((23, 37, 3))
+    a[:] = image = picture(rng)
+    host.mirror(a, vertical=True)
+    proc.kill()
+    proc.wait()
+    np.testing.assert_array_equal(a, image[::-1])  # still mapped, still readable
+    with pytest.raises(corvix.Error, match="gone"):
+        host.invert(a)
+    np.testing.assert_array_equal(a, image[::-1])
+    host.close()
+    with pytest.raises(corvix.Error, match="closed"):
+        host.invert(a)
+    a[0, 0] = 1  # the mapping lives as long as the array
+    with pytest.raises(corvix.Error, match="no server"):
+        corvix.Host(port)
+
+
+def test_quit_ends_a_running_server(corvixd):
+    port, proc = corvixd
+    corvix.quit(port)
+    assert proc.wait(timeout=10) == 0
+
+
+def spins_during(routine):
+    """How often this thread counts while another thread runs `routine`, and its time."""
+    count, seen = [0], []
+
+    def work():
+        before, start = count[0], time.perf_counter()
+        routine()
+        seen.append((count[0] - before, time.perf_counter() - start))
+    worker = threading.Thread(target=work)
+    worker.start()
+    while worker.is_alive():
+        count[0] += 1
+    return seen[0]
+
+
+def test_routines_run_side_by_side_in_threads(rng):
+    image = picture(rng, 400, 500)
+    # A sleep releases the GIL: the rate at which this thread counts meanwhile.
+    counted, seconds = spins_during(lambda: time.sleep(0.2))
+    rate = counted / seconds
+    # Were the GIL held while the routine runs, this thread could count only until the
+    # interpreter's switch interval handed it over (5 ms).
+    result = []
+    counted, seconds = spins_during(lambda: result.append(corvix.smooth(image, passes=1500)))
+    assert seconds > 0.1, "too short to tell"
+    assert counted > 0.25 * rate * seconds, (counted, rate * seconds)
+    np.testing.assert_array_equal(result[0], corvix.smooth(image, passes=1500))
+
+    # Several at once give what each gives alone.
+    want = corvix.rotate(image, 33)
+    results = [None] * 4
+    threads = [threading.Thread(target=lambda i=i: results.__setitem__(i, corvix.rotate(image, 33)))
+               for i in range(4)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    for r in results:
+        np.testing.assert_array_equal(r, want)
+
+    with corvix.Host.embedded() as host:
+        frames = [host.array(image.shape) for _ in range(4)]
+        for f in frames:
+            f[:] = image
+        threads = [threading.Thread(target=host.correct, args=(f,), kwargs={"contrast": 150})
+                   for f in frames]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        want = corvix.correct(image.copy(), contrast=150)
+        for f in frames:
+            np.testing.assert_array_equal(f, want)
+
+
+def test_the_example_writes_its_gallery(tmp_path):
+    import os
+    import subprocess
+    import sys
+    from conftest import ROOT
+    env = dict(os.environ, PYTHONPATH=os.path.dirname(os.path.dirname(corvix.__file__)))
+    done = subprocess.run([sys.executable, str(ROOT / "examples" / "python" / "yuv_gallery.py"),
+                           str(tmp_path / "g")], capture_output=True, text=True, env=env)
+    assert done.returncode == 0, done.stderr
+    page = (tmp_path / "g" / "index.html").read_text()
+    assert page.count("<img") >= 30

@@ -1,0 +1,156 @@
+// Across the routine families: a refused or failed call says why; a result of width or height
+// 0 is made without dividing by its size; and no call loops over rows that hold no bytes.
+#include <chrono>
+#include <cmath>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tests/support.h"
+
+namespace corvix {
+namespace {
+
+class Refusals : public test::LeakCheck {};
+class EmptyResults : public test::LeakCheck {};
+using Bytes = std::vector<uint8_t>;
+
+struct Refusal {
+  const char *name;
+  std::function<bool()> call;  // true when the call's result shows the refusal
+  int32_t error_class;
+  const char *words;  // part of the message
+};
+
+// A few refusals per family, each with its class and the argument it names; then calls that
+// work, including empty ones, leave the reason alone.
+TEST_F(Refusals, EachFamilySaysWhy) {
+  Bytes px(64, 1);
+  Bitmap rgb{px.data(), 4, 4, 3}, grey{px.data(), 4, 4, 1}, two{px.data(), 2, 2, 2},
+      narrow{px.data(), -1, 4, 3}, bare{nullptr, 4, 4, 3}, huge{px.data(), 70000, 70000, 3};
+  const uint8_t *p = px.data();
+  uint8_t *q = px.data() + 32;
+  auto none = [](auto call) { return [call] { return call(), true; }; };
+  const Refusal refusals[] = {
+      {"alloc", [] { return !gx_allocbitmap(70000, 70000, 3); }, CORVIX_E_INVALID,
+       "width x height x bytes per pixel (70000 x 70000 x 3) does not fit a 32-bit size"},
+      {"alloc negative", [] { return !gx_allocrawbitmap(-1, 2, 3); }, CORVIX_E_INVALID,
+       "(-1 x 2 x 3) has a negative factor"},
+      {"copy", [&] { return !gx_copybitmap(&rgb, &grey); }, CORVIX_E_INVALID,
+       "source 4 x 4 x 3 and destination 4 x 4 x 1 differ"},
+      {"copy null", [&] { return !gx_copybitmap(&rgb, nullptr); }, CORVIX_E_INVALID,
+       "destination bitmap is NULL"},
+      {"clone", [&] { return !gx_clonebitmap(&bare); }, CORVIX_E_INVALID, "has no pixels"},
+      {"scale8", none([&] { gx_scale8(p, q, 0, 3, 2, 2); }), CORVIX_E_INVALID,
+       "source of 0 x 3 pixels is empty"},
+      {"scalecopy", [&] { return !gx_scalecopybitmap(&narrow, 2, 2); }, CORVIX_E_INVALID,
+       "size -1 x 4 is negative"},
+      {"scalebitmap", [&] { return !gx_scalebitmap(&grey, 2, 2); }, CORVIX_E_INVALID,
+       "source bitmap has 1 bytes per pixel, 3 needed"},
+      {"yuvscale", [&] { return !fx_yuvscale_ll(p, p, p, 4, 4, 2, 2, 0); }, CORVIX_E_INVALID,
+       "chroma factor 0 is below 1"},
+      {"divchunky", none([&] { gx_divchunky(p, q, 4, 0); }), CORVIX_E_INVALID, "step 0"},
+      {"yuvtorgb", none([&] { fx_yuvtorgb_ll(p, p, nullptr, q, 4, 2); }), CORVIX_E_INVALID,
+       "Cb plane is NULL"},
+      {"cvx_scale", [] { return !cvx_scale_ll(nullptr, 2, 2); }, CORVIX_E_INVALID,
+       "source bitmap is NULL"},
+      {"rotangle", [&] { return !fxx_rotangle_ll(&rgb, 3); }, CORVIX_E_INVALID,
+       "turn 3 is outside 0..2"},
+      {"findminmax", [&] { return !fxx_findminmax_ll(&grey, 0); }, CORVIX_E_INVALID,
+       "frame has 1 bytes per pixel, 3 needed"},
+      {"mirror", none([&] { fxx_mirror_ll(&huge, 1, 1); }), CORVIX_E_INVALID,
+       "70000 x 70000 x 3 bytes do not fit"},
+      {"fadeover", none([&] { cvx_fadeover_ll(p, nullptr, q, 9, 2, 2, 1); }), CORVIX_E_INVALID,
+       "frame B is NULL"},
+      {"rotate", [&] { return !gx_rotatebitmap(&two, 0, 0, 0, 10.0f); }, CORVIX_E_INVALID,
+       "2 bytes per pixel, not 1 or 3"},
+      {"rotate angle", [&] { return !gx_rotatebitmap(&rgb, 0, 0, 0, NAN); }, CORVIX_E_INVALID,
+       "not finite"},
+      {"shear", [&] { return !gx_shearbitmap(&rgb, 0, 3, 2, -1, 0, 0, 0); }, CORVIX_E_INVALID,
+       "shift -1 is negative"},
+      {"smooth", [&] { return !gx_smoothbitmap(&rgb, -1); }, CORVIX_E_INVALID,
+       "pass count -1 is negative"},
+      {"cut", [&] { return !gx_cutbitmap(&rgb, INT32_MIN, 0, INT32_MAX, 0); }, CORVIX_E_INVALID,
+       "does not fit a 32-bit size"},
+      {"chunkyblit", none([&] { gx_chunkyblit(&two, 2, 2, p, 0, 0); }), CORVIX_E_INVALID,
+       "2 bytes per pixel, not 1 or 3"},
+      {"scaledblit", none([&] { gx_scaledblit(&rgb, 2, 2, nullptr, 0, 0, 4, 4); }),
+       CORVIX_E_INVALID, "source pixels are NULL"},
+      {"drawbox", none([&] { gx_drawbox(&rgb, 0, 0, 1, 1, 9, 9, 9, 0); }), CORVIX_E_INVALID,
+       "grid step 0 is below 1"},
+      {"dither", [&] { return !gx_dither(&rgb, 8); }, CORVIX_E_INVALID,
+       "method 8 is outside 1..7"},
+      {"no pixels", [] { return corvix_alloc_fail_nth(1), !gx_allocbitmap(2, 2, 3); },
+       CORVIX_E_NOMEM, "out of memory for a block of 12 bytes"},
+      {"no record", [&] { return corvix_alloc_fail_nth(2), !gx_cutbitmap(&rgb, 0, 0, 1, 1); },
+       CORVIX_E_NOMEM, "bitmap record"},
+  };
+  for (const Refusal &r : refusals) {
+    corvix_clear_error();
+    EXPECT_TRUE(r.call()) << r.name;
+    corvix_alloc_fail_nth(0);
+    EXPECT_EQ(corvix_last_error_class(), r.error_class) << r.name << ": " << corvix_last_error();
+    EXPECT_NE(std::string(corvix_last_error()).find(r.words), std::string::npos)
+        << r.name << ": " << corvix_last_error();
+  }
+  EXPECT_EQ(px, Bytes(64, 1));  // no refusal wrote a byte
+
+  corvix_clear_error();
+  Bitmap *b = gx_scalecopybitmap(&rgb, 0, 3);  // empty, not refused
+  gx_scaledblit(&rgb, 2, 2, p, 9, 9, 4, 4);    // wholly outside the destination
+  gx_drawbox(&rgb, 0, 0, 1, 1, 9, 9, 9, 1);    // drawn
+  EXPECT_TRUE(b != nullptr && gx_smoothbitmap(b, 3) == 1);
+  EXPECT_EQ(corvix_last_error_class(), CORVIX_E_NONE) << corvix_last_error();
+  gx_freebitmap(b);
+}
+
+// Runs `call`, which touches no byte and must return in microseconds, and fails when it takes
+// a second: a loop over the 2^31 rows of a width-0 result takes seconds.
+void expect_prompt(const char *name, const std::function<void()> &call) {
+  const auto start = std::chrono::steady_clock::now();
+  call();
+  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+  EXPECT_LT(took.count(), 1.0) << name;
+}
+
+// A size of 0 gives the routine's ordinary empty result, with no division by that size, and
+// 0 x 0x7FFFFFFF (or 0x7FFFFFFF x 0) does no work per row.
+TEST_F(EmptyResults, NoDivisionAndNoWorkPerRow) {
+  constexpr int32_t kTall = INT32_MAX;
+  Bytes px(48, 5);
+  Bitmap one{px.data(), 1, 1, 1}, flat{px.data(), 0, 1, 1}, deep{px.data(), 16, 1, 16};
+  const uint8_t *p = px.data();
+  std::vector<Bitmap *> made;
+  auto keep = [&](Bitmap *b, int32_t w, int32_t h) {
+    EXPECT_TRUE(b != nullptr && b->width == w && b->height == h) << w << " x " << h;
+    made.push_back(b);
+  };
+  expect_prompt("cvx_scale_ll", [&] { keep(cvx_scale_ll(&one, 0, kTall), 0, kTall); });
+  expect_prompt("scalecopy", [&] { keep(gx_scalecopybitmap(&flat, 0, kTall), 0, kTall); });
+  expect_prompt("scalecopy wide", [&] { keep(gx_scalecopybitmap(&deep, 0, kTall), 0, kTall); });
+  expect_prompt("scalecopy flat", [&] { keep(gx_scalecopybitmap(&one, kTall, 0), kTall, 0); });
+  expect_prompt("yuvscale", [&] { keep(fx_yuvscale_ll(p, p, p, 1, 1, 0, kTall, 1), 0, kTall); });
+  expect_prompt("yuvscale flat", [&] { keep(fx_yuvscale_ll(p, p, p, 7, 1, 9, 0, 2), 9, 0); });
+  expect_prompt("scale8", [&] { gx_scale8(p, nullptr, 1, 1, 0, kTall); });
+  expect_prompt("scale24", [&] { gx_scale24(p, nullptr, 0, 1, 0, kTall); });
+
+  // Odd heights are raised to even before turning: the turned height must still fit.
+  constexpr int32_t kHigh = INT32_MAX - 2;
+  Bitmap *tall = gx_allocbitmap(0, kHigh, 3);
+  ASSERT_NE(tall, nullptr);
+  expect_prompt("rotate", [&] { keep(gx_rotatebitmap(tall, 1, 2, 3, 0.0f), 0, kHigh + 1); });
+  expect_prompt("dither", [&] { keep(gx_dither(tall, 5), 0, kHigh); });
+  expect_prompt("rotangle", [&] { keep(fxx_rotangle_ll(tall, 0), kHigh, 0); });
+  expect_prompt("shear", [&] { EXPECT_EQ(gx_shearbitmap(tall, 0, kHigh, 0, 0, 0, 0, 0), 1); });
+  expect_prompt("transpose", [&] { EXPECT_EQ(gx_transposebitmap(tall), 1); });
+  EXPECT_TRUE(tall->width == kHigh && tall->height == 0);
+  Bitmap *small = gx_allocbitmap(2, 2, 3);
+  expect_prompt("smooth", [&] { EXPECT_EQ(gx_smoothbitmap(small, kTall), 1); });
+  gx_freebitmap(small);
+  gx_freebitmap(tall);
+  for (Bitmap *b : made) gx_freebitmap(b);
+  EXPECT_EQ(px, Bytes(48, 5));
+}
+
+}  // namespace
+}  // namespace corvix
