@@ -7,7 +7,7 @@
  *
  * The count in force is, first found:
  *   - the last count set by corvix_set_threads (other than 0);
- *   - the environment variable CORVIX_THREADS, read once at the first call that splits: a
+ *   - the environment variable CORVIX_THREADS, read once, when the count is first needed: a
  *     whole decimal number from 1 to 256, nothing around it. Any other text (empty, 0,
  *     negative, a sign, blanks, a suffix, larger than 256) is ignored;
  *   - the number of cores the process may run on (its affinity mask, so `taskset` and
