@@ -26,14 +26,14 @@ test-asan: deps
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(JOBS) --timeout 300
 
-# Short bounded libFuzzer runs of the PPM reader and of the server's command decoder (clang
-# with its fuzzer runtime), one after the other.
+# Short bounded libFuzzer runs of the PPM, PNG and JPEG readers and of the server's command
+# decoder (clang with its fuzzer runtime), one after the other.
 FUZZ_BUILD ?= build-fuzz
 fuzz: deps
 	CC=clang-14 CXX=clang++-14 cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=Debug \
 	  -DCORVIX_BUILD_BENCH=OFF -DCORVIX_BUILD_CLI=OFF
-	cmake --build $(FUZZ_BUILD) -j$(JOBS) --target ppm_fuzz command_fuzz
-	ctest --test-dir $(FUZZ_BUILD) -R '^(ppm|command)_fuzz_run$$' --output-on-failure
+	cmake --build $(FUZZ_BUILD) -j$(JOBS) --target ppm_fuzz png_fuzz jpeg_fuzz command_fuzz
+	ctest --test-dir $(FUZZ_BUILD) -R '^(ppm|png|jpeg|command)_fuzz_run$$' --output-on-failure
 
 # Every test: release and sanitizer builds, and the fuzzer's bounded run.
 test: check test-asan fuzz

@@ -10,6 +10,10 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 #endif
+#ifdef CORVIX_HAVE_LIBYUV
+#include <libyuv.h>
+#include <libyuv/scale_rgb.h>  // not in libyuv.h
+#endif
 
 namespace corvix::bench {
 namespace {
@@ -59,6 +63,22 @@ void BM_Scale(benchmark::State &state) {
 }
 BENCHMARK(BM_Scale<3>)->Apply(scale_sizes);
 BENCHMARK(BM_Scale<1>)->Apply(scale_sizes);
+
+#ifdef CORVIX_HAVE_LIBYUV
+// libyuv's three-byte scaler without filtering (nearest sample), into a reused frame.
+void BM_LibyuvRgbScaleNearest(benchmark::State &state) {
+  const Size s = size_arg(state), d = size_arg(state, 2);
+  const std::vector<uint8_t> src = photo_frame(s, 3);
+  std::vector<uint8_t> dst(size_t{3} * d.width * d.height);
+  for (auto _ : state) {
+    libyuv::RGBScale(src.data(), 3 * s.width, s.width, s.height, dst.data(), 3 * d.width,
+                     d.width, d.height, libyuv::kFilterNone);
+    benchmark::DoNotOptimize(dst.data());
+  }
+  set_pixels(state, d);
+}
+BENCHMARK(BM_LibyuvRgbScaleNearest)->Apply(scale_sizes);
+#endif
 
 void BM_ScaleCopyBitmap(benchmark::State &state) {
   const Size s = size_arg(state), d = size_arg(state, 2);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "bench/support.h"
+#include "core/translate.h"
 #include "effects/correct.h"
 #include "effects/fade.h"
 
@@ -75,7 +76,7 @@ void BM_CorrectPlainLoop(benchmark::State &state) {
   uint8_t table[256];
   build_level_table(table, 130, 10, 0);
   for (auto _ : state) {
-    apply_table_plain(px.data(), px.size(), table);
+    translate_bytes_plain(px.data(), px.size(), table);
     benchmark::DoNotOptimize(px.data());
   }
   set_pixels(state, s);
@@ -112,15 +113,15 @@ void BM_FadeOver(benchmark::State &state) {
 }
 BENCHMARK(BM_FadeOver)->Args({720, 576, 0})->Args({720, 576, 1})->Args({1920, 1080, 0});
 
-// The fade's loop as each instruction-set level builds it (third argument: 0 baseline,
-// 1 AVX2, 2 AVX-512), separate output; only the levels this CPU runs are meaningful.
+// The fade's loop at each instruction-set level (third argument: 0 plain, 1 AVX2,
+// 2 AVX-512), separate output; levels this CPU lacks are skipped.
 void BM_FadeOverKernel(benchmark::State &state) {
   const Size s = size_arg(state);
-  const auto isa = static_cast<Isa>(state.range(2));
-  if (isa > best_isa()) return state.SkipWithError("not on this CPU");
+  const AtLevel level(state, static_cast<Simd>(state.range(2)));
+  if (!level.ok()) return;
   std::vector<uint8_t> a = photo_frame(s, 3), b(a.rbegin(), a.rend()), out(a.size());
   for (auto _ : state) {
-    fade_bytes(isa, a.data(), b.data(), out.data(), a.size(), 100);
+    fade_bytes(a.data(), b.data(), out.data(), a.size(), 100);
     benchmark::DoNotOptimize(out.data());
   }
   set_pixels(state, s);
@@ -155,11 +156,11 @@ BENCHMARK(BM_SpecialFadeOver)->Args({720, 576})->Args({1920, 1080});
 
 void BM_SpecialFadeOverKernel(benchmark::State &state) {
   const Size s = size_arg(state);
-  const auto isa = static_cast<Isa>(state.range(2));
-  if (isa > best_isa()) return state.SkipWithError("not on this CPU");
+  const AtLevel level(state, static_cast<Simd>(state.range(2)));
+  if (!level.ok()) return;
   std::vector<uint8_t> a = photo_frame(s, 3), b(a.rbegin(), a.rend());
   for (auto _ : state) {
-    replace_below(isa, a.data(), b.data(), a.size(), 121);
+    replace_below(a.data(), b.data(), a.size(), 121);
     benchmark::DoNotOptimize(a.data());
   }
   set_pixels(state, s);

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "bench/support.h"
+#include "core/translate.h"
 #include "effects/frame_kernels.h"
 
 #ifdef CORVIX_HAVE_OPENCV
@@ -100,7 +101,7 @@ void BM_StretchPlainWalk(benchmark::State &state) {
   for (int c = 0; c < 3; ++c)
     for (int i = 0; i < 256; ++i) tables[c][i] = static_cast<uint8_t>(255 - i);
   for (auto _ : state) {
-    lookup_pixels_plain(frame.data(), int64_t{s.width} * s.height, tables);
+    translate_pixels_plain(frame.data(), size_t(s.width) * s.height, tables);
     benchmark::DoNotOptimize(frame.data());
   }
   set_pixels(state, s);
@@ -131,24 +132,39 @@ void BM_MemcpyFrame(benchmark::State &state) {
 BENCHMARK(BM_MemcpyFrame)->Args({kPal.width, kPal.height})->Args({kHd.width, kHd.height});
 
 #ifdef CORVIX_HAVE_OPENCV
-// cv::flip into a second frame: 0 upside down, 1 left to right, -1 both (arguments 1, 2, 3
-// as for BM_Mirror).
-void BM_OpenCvFlip(benchmark::State &state) {
+// cv::flip in place, its fastest form for a frame that is to be changed: 0 upside down, 1 left
+// to right, -1 both (arguments 1, 2, 3 as for BM_Mirror).
+void BM_OpenCvFlipInPlace(benchmark::State &state) {
+  cv::setNumThreads(1);
   const Size s = size_arg(state);
   std::vector<uint8_t> photo = photo_frame(s, 3);
-  const cv::Mat src(s.height, s.width, CV_8UC3, photo.data());
-  cv::Mat dst(s.height, s.width, CV_8UC3);
+  cv::Mat frame(s.height, s.width, CV_8UC3, photo.data());
   const int code = state.range(2) == 1 ? 0 : state.range(2) == 2 ? 1 : -1;
   for (auto _ : state) {
-    cv::flip(src, dst, code);
-    benchmark::DoNotOptimize(dst.data);
+    cv::flip(frame, frame, code);
+    benchmark::DoNotOptimize(frame.data);
   }
   set_pixels(state, s);
 }
-BENCHMARK(BM_OpenCvFlip)->Apply([](auto *b) { sizes_with(b, {1, 2, 3}); });
+BENCHMARK(BM_OpenCvFlipInPlace)->Apply([](auto *b) { sizes_with(b, {1, 2, 3}); });
+
+// cv::bitwise_not in place, beside BM_Invert.
+void BM_OpenCvBitwiseNotInPlace(benchmark::State &state) {
+  cv::setNumThreads(1);
+  const Size s = size_arg(state);
+  std::vector<uint8_t> photo = photo_frame(s, 3);
+  cv::Mat frame(s.height, s.width, CV_8UC3, photo.data());
+  for (auto _ : state) {
+    cv::bitwise_not(frame, frame);
+    benchmark::DoNotOptimize(frame.data);
+  }
+  set_pixels(state, s);
+}
+BENCHMARK(BM_OpenCvBitwiseNotInPlace)->Args({kPal.width, kPal.height})->Args({kHd.width, kHd.height});
 
 // cv::rotate into a reused frame: 0 clockwise, 1 half, 2 counter-clockwise.
 void BM_OpenCvRotate(benchmark::State &state) {
+  cv::setNumThreads(1);
   const Size s = size_arg(state);
   std::vector<uint8_t> photo = photo_frame(s, 3);
   const cv::Mat src(s.height, s.width, CV_8UC3, photo.data());

@@ -60,4 +60,13 @@ void set_pixels(benchmark::State &state, Size size) {
       benchmark::Counter::kIsRate);
 }
 
+AtLevel::AtLevel(benchmark::State &state, Simd level)
+    : before_(simd_level()), ok_(level <= cpu_simd()) {
+  if (!ok_) {
+    state.SkipWithError("this CPU lacks the level");
+    return;
+  }
+  set_simd_level(level);
+}
+
 }  // namespace corvix::bench

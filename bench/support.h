@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/cpu.h"
 #include "corvix/corvix.h"
 
 namespace corvix::bench {
@@ -30,6 +31,21 @@ Size size_arg(const benchmark::State &state, int first = 0);
 void memcpy_frame(benchmark::State &state, Size size, int32_t bpp);
 // Reports pixels per second (shown as Mpixel/s by --benchmark_counters_tabular).
 void set_pixels(benchmark::State &state, Size size);
+
+// Sets the process's instruction-set level (core/cpu.h) for one benchmark, and back after
+// it; a level the CPU lacks skips the benchmark (check ok()).
+class AtLevel {
+ public:
+  AtLevel(benchmark::State &state, Simd level);
+  ~AtLevel() { set_simd_level(before_); }
+  AtLevel(const AtLevel &) = delete;
+  AtLevel &operator=(const AtLevel &) = delete;
+  bool ok() const { return ok_; }
+
+ private:
+  Simd before_;
+  bool ok_;
+};
 
 }  // namespace corvix::bench
 

@@ -33,17 +33,13 @@ enum class Path { kBest, kAvx2, kPlain };
 void run_yuv(benchmark::State &state, Path path) {
   const Size s = size_arg(state);
   const auto group = static_cast<uint32_t>(state.range(2));
-  if (path == Path::kAvx2 && best_isa() < Isa::kAvx2) {
-    state.SkipWithError("no AVX2");
-    return;
-  }
+  const AtLevel level(state, path == Path::kAvx2 ? Simd::kAvx2 : simd_level());
+  if (!level.ok()) return;
   YuvFrame f(s, group);
   const auto n = static_cast<uint32_t>(s.width * s.height);
   for (auto _ : state) {
-    if (path == Path::kBest)
+    if (path != Path::kPlain)
       fx_yuvtorgb_ll(f.y.data(), f.cr.data(), f.cb.data(), f.out.data(), n, group);
-    else if (path == Path::kAvx2)
-      yuv_to_rgb_avx2(f.y.data(), f.cr.data(), f.cb.data(), f.out.data(), n / group, group);
     else
       yuv_to_rgb_plain(f.y.data(), f.cr.data(), f.cb.data(), f.out.data(), n, group);
     benchmark::DoNotOptimize(f.out.data());

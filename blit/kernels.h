@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "core/sampling.h"
+
 namespace corvix {
 
 // The part of a rectangle placed at (x, y) with size w x h that lies inside a W x H bitmap:
@@ -35,47 +37,6 @@ inline Clip clip_rect(int32_t x, int32_t y, int32_t w, int32_t h, int32_t width,
 inline bool ranges_overlap(const void *a, int64_t an, const void *b, int64_t bn) {
   const auto pa = reinterpret_cast<uintptr_t>(a), pb = reinterpret_cast<uintptr_t>(b);
   return pa < pb + static_cast<uintptr_t>(bn) && pb < pa + static_cast<uintptr_t>(an);
-}
-
-// ---- Nearest sampling ------------------------------------------------------------------
-
-// The source index that position k (0 <= k < d) of a d-long run takes from an s-long one:
-// (k x s) / d, truncated. The callers keep (d - 1) x s within 32 bits.
-inline int32_t sample_index(int32_t k, int32_t s, int32_t d) {
-  return static_cast<int32_t>(int64_t{k} * s / d);
-}
-
-// The same indices for k, k + 1, k + 2, ... without a division per step: it keeps k x s as
-// index x d + rest, with 0 <= rest < d, and adds s at each step.
-class SampleStepper {
- public:
-  SampleStepper(int32_t k, int32_t s, int32_t d)
-      : index_(sample_index(k, s, d)),
-        rest_(int64_t{k} * s % d),
-        whole_(s / d),
-        part_(s % d),
-        d_(d) {}
-  int32_t index() const { return index_; }
-  void next() {
-    index_ += whole_;
-    rest_ += part_;
-    if (rest_ >= d_) {
-      rest_ -= d_;
-      ++index_;
-    }
-  }
-
- private:
-  int32_t index_;
-  int64_t rest_;  // 64 bits, so rest + part cannot wrap for any run length
-  int32_t whole_;
-  int64_t part_, d_;
-};
-
-// True when (d - 1) x s, the largest product nearest sampling forms, fits a signed 32-bit
-// value (d >= 1, s >= 0).
-inline bool sampling_fits(int32_t s, int32_t d) {
-  return (int64_t{d} - 1) * s <= INT32_MAX;
 }
 
 // ---- Blend formulas (the definition, for every argument) ------------------------------

@@ -93,7 +93,7 @@ void run_blit(Job &job) {
   const Point at = v.point("at");
   if (light) {
     if (src->width != 256 || src->height != 256)
-      throw Failure("a light map is 256x256 pixels; '" + job.input(1) + "' is " +
+      throw UsageError("a light map is 256x256 pixels; '" + job.input(1) + "' is " +
                     std::to_string(src->width) + "x" + std::to_string(src->height));
     const Size size = scaled ? v.size("size") : Size{256, 256};
     const Colour f = v.colour("light");

@@ -6,29 +6,10 @@
 #include <string>
 
 #include "cli/ops.h"
+#include "corvix/commands.h"
 
 namespace corvix::cli {
 namespace {
-
-// Command codes, by what they do.
-enum : int32_t {
-  kQuit = 0,
-  kScaleChunky = 3,
-  kRemap = 4,
-  kCorrect = 5,
-  kTranslate = 6,
-  kFade = 7,
-  kDeinterlace = 8,
-  kScale = 9,
-  kRaise = 11,
-  kFadeOver = 12,
-  kTurn = 13,
-  kMirror = 14,
-  kInvert = 15,
-  kStretch = 16,
-  kLevels = 17,
-  kAutoLevel = 18,
-};
 
 uint32_t word(int32_t v) { return static_cast<uint32_t>(v); }
 
@@ -102,27 +83,27 @@ void write_preview(const Bitmap &frame, const std::vector<uint8_t> &pens, const 
 
 }  // namespace
 
-void run_invert(Job &job) { in_place(job, kInvert, Accept::kColourOrGrey, {}); }
-void run_deinterlace(Job &job) { in_place(job, kDeinterlace, Accept::kColour, {}); }
-void run_autolevel(Job &job) { in_place(job, kAutoLevel, Accept::kColour, {}); }
+void run_invert(Job &job) { in_place(job, CORVIX_CMD_INVERT, Accept::kColourOrGrey, {}); }
+void run_deinterlace(Job &job) { in_place(job, CORVIX_CMD_DEINTERLACE, Accept::kColour, {}); }
+void run_autolevel(Job &job) { in_place(job, CORVIX_CMD_AUTOLEVEL, Accept::kColour, {}); }
 
 void run_correct(Job &job) {
   const Values &v = job.values();
   // The command takes the brightness offset plus 256, and the negative flag in the low 16
   // bits of its word.
-  in_place(job, kCorrect, Accept::kColourOrGrey,
+  in_place(job, CORVIX_CMD_CORRECT, Accept::kColourOrGrey,
            {word(v.integer("contrast")), word(v.integer("brightness") + 256),
             v.flag("negative") ? 0xFFFFu : 0u});
 }
 
 void run_raise(Job &job) {
-  in_place(job, kRaise, Accept::kColourOrGrey, {word(job.values().integer("level"))});
+  in_place(job, CORVIX_CMD_SPECIALFADE, Accept::kColourOrGrey, {word(job.values().integer("level"))});
 }
 
 void run_mirror(Job &job) {
   const bool vertical = job.values().flag("vertical"), horizontal = job.values().flag("horizontal");
   if (!vertical && !horizontal) throw UsageError("give --vertical, --horizontal or both");
-  in_place(job, kMirror, Accept::kColour, {vertical ? 1u : 0u, horizontal ? 1u : 0u});
+  in_place(job, CORVIX_CMD_MIRROR, Accept::kColour, {vertical ? 1u : 0u, horizontal ? 1u : 0u});
 }
 
 void run_stretch(Job &job) {
@@ -136,7 +117,7 @@ void run_stretch(Job &job) {
     words.push_back(word(r.low));
     words.push_back(word(r.high));
   }
-  in_place(job, kStretch, Accept::kColour, words);
+  in_place(job, CORVIX_CMD_MINMAX, Accept::kColour, words);
 }
 
 void run_scale(Job &job) {
@@ -145,7 +126,7 @@ void run_scale(Job &job) {
   check_binary_output(job.output());
   Server &server = job.server();
   // A colour image scales through command 9; a one-byte (chunky) frame through command 3.
-  const int32_t code = image->bytes_per_pixel == 3 ? kScale : kScaleChunky;
+  const int32_t code = image->bytes_per_pixel == 3 ? CORVIX_CMD_SCALECOPY : CORVIX_CMD_SCALE;
   const uint32_t result =
       server.command(code, {server.share(*image), word(size.width), word(size.height)});
   write_image(*server.take_bitmap(result, code), job.output());
@@ -157,8 +138,8 @@ void run_turn(Job &job) {
   BitmapPtr image = read_image(job.input(), Accept::kColour);
   check_binary_output(job.output());
   Server &server = job.server();
-  const uint32_t result = server.command(kTurn, {server.share(*image), turn});
-  write_image(*server.take_bitmap(result, kTurn), job.output());
+  const uint32_t result = server.command(CORVIX_CMD_ROTANGLE, {server.share(*image), turn});
+  write_image(*server.take_bitmap(result, CORVIX_CMD_ROTANGLE), job.output());
 }
 
 // The two frames of a fade: same size and pixel size, or a clear failure.
@@ -181,7 +162,7 @@ void run_fade(Job &job) {
                         static_cast<uint32_t>(a->bytes_per_pixel);
   const uint32_t pa = server.share(a->pixels, size), pb = server.share(b->pixels, size);
   const uint32_t out = server.block(size);
-  server.command(kFade, {pa, pb, out, word(job.values().integer("level")), word(a->width),
+  server.command(CORVIX_CMD_FADEOVER, {pa, pb, out, word(job.values().integer("level")), word(a->width),
                          word(a->height), word(a->bytes_per_pixel)});
   if (size > 0) std::memcpy(a->pixels, server.at(out), size);
   write_image(*a, job.output());
@@ -195,7 +176,7 @@ void run_fadeover(Job &job) {
                         static_cast<uint32_t>(b->height) *
                         static_cast<uint32_t>(b->bytes_per_pixel);
   const uint32_t record = server.share(*a);
-  server.command(kFadeOver,
+  server.command(CORVIX_CMD_SPECIALFADEOVER,
                  {record, server.share(b->pixels, size), word(job.values().integer("level"))});
   server.fetch(record, *a);
   write_image(*a, job.output());
@@ -215,7 +196,7 @@ void run_remap(Job &job) {
   const uint32_t record = server.share(*image);
   const uint32_t out = server.block(count);
   const uint32_t pen_block = table.empty() ? 0 : server.share(table.data(), table.size());
-  server.command(kRemap, {record, out, pen_block, static_cast<uint32_t>(3 * count)});
+  server.command(CORVIX_CMD_REMAP24, {record, out, pen_block, static_cast<uint32_t>(3 * count)});
   BitmapPtr frame = new_bitmap(image->width, image->height, 1);
   if (count > 0) std::memcpy(frame->pixels, server.at(out), count);
   if (v.has("preview")) write_preview(*frame, pens, v.text("preview"));
@@ -235,7 +216,7 @@ void run_pens(Job &job) {
                     ", which is no cube index (0..215)");
   Server &server = job.server();
   const uint32_t buffer = server.share(frame->pixels, count);
-  server.command(kTranslate,
+  server.command(CORVIX_CMD_REMAP8,
                  {buffer, server.share(table.data(), table.size()), static_cast<uint32_t>(count)});
   if (count > 0) std::memcpy(frame->pixels, server.at(buffer), count);
   if (job.values().has("preview")) write_preview(*frame, pens, job.values().text("preview"));
@@ -248,7 +229,7 @@ void run_levels(Job &job) {
   const uint32_t record = server.share(*image);
   static const char *const kChannels[] = {"average", "red", "green", "blue"};
   auto range = [&](uint32_t selector) {
-    return server.take_range(server.command(kLevels, {record, selector}), kLevels);
+    return server.take_range(server.command(CORVIX_CMD_FINDMINMAX, {record, selector}), CORVIX_CMD_FINDMINMAX);
   };
   if (job.values().has("channel")) {
     const std::string &name = job.values().text("channel");
@@ -269,11 +250,11 @@ void run_levels(Job &job) {
 
 void run_quit(Job &job) {
   // The port a corvixd serves when started without --port.
-  Server server(job.port().empty() ? "VODARAVID" : job.port());
-  const uint32_t answer = server.command(kQuit, {});
-  if (answer != 123)
+  Server server(job.port().empty() ? CORVIX_PORT_NAME : job.port());
+  const uint32_t answer = server.command(CORVIX_CMD_QUIT, {});
+  if (answer != CORVIX_QUIT_ANSWER)
     throw Failure("the server on port '" + server.port() + "' answered " + std::to_string(answer) +
-                  " to quit, not 123");
+                  " to quit, not " + std::to_string(CORVIX_QUIT_ANSWER));
   if (!job.quiet())
     std::fprintf(stderr, "corvix: the server on port '%s' quit\n", server.port().c_str());
 }

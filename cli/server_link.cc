@@ -4,11 +4,13 @@
 #include <string>
 
 #include "cli/tool.h"
+#include "corvix/commands.h"
+#include "corvix/error.h"
 
 namespace corvix::cli {
 namespace {
 
-constexpr uint32_t kArgumentBytes = 40;  // word 0 and the nine argument words
+constexpr uint32_t kArgumentBytes = CORVIX_ARGUMENT_BLOCK_BYTES;  // word 0 and words 1..9
 
 std::string port_description(const std::string &port) {
   return port.empty() ? std::string("the embedded server") : "the server on port '" + port + "'";
@@ -19,9 +21,13 @@ std::string port_description(const std::string &port) {
 Server::Server(const std::string &port)
     : host_(port.empty() ? Host::embedded() : Host::open(port.c_str())), port_(port) {
   if (!host_) {
-    throw Failure(port.empty() ? std::string("cannot start the embedded server")
-                               : "no server answers on port '" + port +
-                                     "' (start one with: corvixd --port " + port + ")");
+    // The host library says why: an unusable runtime directory, a port nobody serves.
+    const std::string why = corvix_last_error();
+    throw Failure(port.empty()
+                      ? "cannot start the embedded server" + (why.empty() ? "" : ": " + why)
+                      : "no server answers on port '" + port + "'" +
+                            (why.empty() ? "" : ": " + why) + " (start one with: corvixd --port " +
+                            port + ")");
   }
   args_ = host_.alloc(kArgumentBytes, MEMF_CLEAR);
   if (args_ == 0) throw Failure(port_description(port) + " refused shared memory");
@@ -31,8 +37,7 @@ Server::Server(const std::string &port)
 Server::~Server() = default;
 
 uint32_t Server::block(uint64_t size) {
-  const uint32_t a =
-      size <= UINT32_MAX ? host_.alloc(static_cast<uint32_t>(size), MEMF_ANY) : 0;
+  const uint32_t a = size <= UINT32_MAX ? host_.alloc(static_cast<uint32_t>(size), MEMF_ANY) : 0;
   if (a == 0)
     throw Failure(port_description(port_) + " refused " + std::to_string(size) +
                   " bytes of shared memory");
@@ -48,8 +53,7 @@ uint32_t Server::share(const void *data, uint64_t size) {
 uint32_t Server::share(const Bitmap &b) {
   const uint64_t size = static_cast<uint64_t>(b.width) * static_cast<uint64_t>(b.height) *
                         static_cast<uint64_t>(b.bytes_per_pixel);
-  const uint32_t record = host_.bitmap(share(b.pixels, size), b.width, b.height,
-                                      b.bytes_per_pixel);
+  const uint32_t record = host_.bitmap(share(b.pixels, size), b.width, b.height, b.bytes_per_pixel);
   if (record == 0) throw Failure(port_description(port_) + " refused shared memory");
   return record;
 }

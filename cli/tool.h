@@ -16,6 +16,7 @@
 
 #include "corvix/corvix.h"
 #include "corvix/host.hpp"
+#include "io/safe_file.h"
 
 namespace corvix::cli {
 
@@ -105,6 +106,9 @@ class Values {
 
 // ---- Images -------------------------------------------------------------------------
 
+struct Operation;
+class Job;
+
 struct BitmapFree {
   void operator()(Bitmap *b) const { gx_freebitmap(b); }
 };
@@ -113,19 +117,38 @@ using BitmapPtr = std::unique_ptr<Bitmap, BitmapFree>;
 // A new bitmap of PPCAllocVec blocks; a Failure when memory runs out.
 BitmapPtr new_bitmap(int32_t width, int32_t height, int32_t bytes_per_pixel);
 
-enum class Accept {
-  kColour,        // binary PPM only
-  kColourOrGrey,  // binary PPM (3 bytes a pixel) or binary PGM (1 byte a pixel)
+// How images are read and written: set once from the tool's options (--format, --quality,
+// --background, --quiet) before an operation runs.
+struct ImageOptions {
+  std::string format;                     // "" : by the output name (PPM/PGM for "-")
+  int32_t quality = 90;                   // JPEG, 1..100
+  int32_t background = CORVIX_ALPHA_DROP;  // 0xRRGGBB: transparency composed over it
+  bool quiet = false;                     // no notes or progress on standard error
 };
-// Reads an image file; "-" is standard input (which can be read only once). A Failure says
-// what is wrong with the file: "cannot read 'x.ppm': not a binary PPM file".
+void set_image_options(const ImageOptions &options);
+
+enum class Accept {
+  kColour,        // colour images only (3 bytes a pixel)
+  kColourOrGrey,  // colour (3 bytes a pixel) or grey (1 byte a pixel)
+};
+// Reads an image: binary or plain PPM and PGM, PNG or JPEG, chosen by its first bytes; "-"
+// is standard input, read directly. A Failure gives the library's reason: "cannot read
+// 'x.png': PNG file ends after 100 bytes, before its end chunk". Transparency is dropped
+// (with a note) or composed over the --background colour.
 BitmapPtr read_image(const std::string &path, Accept accept);
-// Writes a bitmap as binary PPM (3 bytes a pixel) or PGM (1 byte a pixel); "-" is standard
-// output. A file is written under a temporary name and renamed into place, so a failure never
-// leaves a partial file and an older file of that name stays as it was.
+// Writes an image as PNG or JPEG when the format or the name's extension says so, else as
+// binary PPM (3 bytes a pixel) or PGM (1 byte a pixel); "-" is standard output. A file is
+// written under a temporary name and renamed into place, so a failure never leaves a partial
+// file and an older file of that name stays as it was.
 void write_image(const Bitmap &bitmap, const std::string &path);
 // Reads a whole file (or standard input for "-") into memory.
 std::vector<uint8_t> read_all(const std::string &path);
+
+// Runs an operation once for each image of its input: an operation with one input and an
+// output processes every image of a PPM/PGM stream in turn and writes the results one after
+// another to the same output (a file appears once all of them are written). Progress counts
+// images on a terminal.
+void run_over_images(const Operation &op, Job &job);
 
 // A file being written: a temporary file beside the target, renamed over it by commit();
 // removed if the program fails or is interrupted first. "-" writes standard output directly.
@@ -137,12 +160,13 @@ class OutputFile {
   OutputFile &operator=(const OutputFile &) = delete;
   void write(const void *data, size_t size);
   void commit();
+  // The library's file underneath, for writers that append whole images.
+  corvix::SafeFile &file() { return *file_; }
+  const std::string &path() const { return path_; }
 
  private:
-  std::string path_, temp_, target_;
-  std::FILE *file_ = nullptr;
-  int slot_ = -1;  // its entry in the table of temporary files removed on a signal
-  bool committed_ = false;
+  std::string path_;
+  std::unique_ptr<corvix::SafeFile> file_;
 };
 
 // Refuses (as a usage error) to pour binary data onto a terminal.

@@ -4,11 +4,11 @@
 
 #include <cstring>
 
+#include "core/cpu.h"
 #include "core/parallel.h"
 #include "core/pixels.h"
+#include "core/translate.h"
 #include "corvix/colour.h"
-
-#include "core/simd.h"
 
 namespace corvix {
 namespace {
@@ -41,43 +41,26 @@ void remap24_plain(const uint8_t *source, uint8_t *output, const uint8_t *pens, 
 }
 
 void remap8_plain(uint8_t *buffer, const uint8_t *table, uint32_t length) {
-  for (uint32_t i = 0; i < length; ++i) buffer[i] = table[buffer[i]];
+  translate_bytes_plain(buffer, length, table);
 }
 
 #ifdef CORVIX_X86
 
-bool remap_vector_available() { return best_isa() == Isa::kAvx512Vbmi; }
-
 namespace {
-
-// A 256-byte table held in four registers.
-struct Table256 {
-  __m512i q0, q1, q2, q3;
-};
-
-CORVIX_TARGET_VBMI inline Table256 load_table(const uint8_t *t) {
-  return {_mm512_loadu_si512(t), _mm512_loadu_si512(t + 64), _mm512_loadu_si512(t + 128),
-          _mm512_loadu_si512(t + 192)};
-}
-
-// table[v] for each of the 64 bytes v: bit 7 picks the half, bits 0..6 the entry in it.
-CORVIX_TARGET_VBMI inline __m512i lookup(const Table256 &t, __m512i v) {
-  const __m512i low = _mm512_permutex2var_epi8(t.q0, v, t.q1);
-  const __m512i high = _mm512_permutex2var_epi8(t.q2, v, t.q3);
-  return _mm512_mask_blend_epi8(_mm512_movepi8_mask(v), low, high);
-}
 
 // Byte k of each of 64 three-byte pixels held in a, b, c (192 bytes).
 CORVIX_TARGET_VBMI inline __m512i channel(__m512i a, __m512i b, __m512i c, __m512i index,
-                                   __mmask64 from_c) {
+                                          __mmask64 from_c) {
   const __m512i ab = _mm512_permutex2var_epi8(a, index, b);
   return _mm512_mask_permutexvar_epi8(ab, from_c, index, c);
 }
 
 }  // namespace
 
-CORVIX_TARGET_VBMI void remap24_vector(const uint8_t *source, uint8_t *output, const uint8_t *pens,
-                                uint32_t length) {
+CORVIX_TARGET_VBMI void remap24_avx512vbmi(const uint8_t *source, uint8_t *output,
+                                           const uint8_t *pens, uint32_t length) {
+  // Short runs stay plain: they would not fill one vector step.
+  if (length < 192) return remap24_plain(source, output, pens, length);
   alignas(64) uint8_t red[256], green[256], blue[256], pen[256];
   weighted_levels(36, red);
   weighted_levels(6, green);
@@ -85,8 +68,8 @@ CORVIX_TARGET_VBMI void remap24_vector(const uint8_t *source, uint8_t *output, c
   // Indices never exceed 215, so the pen table is read no further than a plain pass reads it.
   std::memset(pen, 0, sizeof pen);
   if (pens != nullptr) std::memcpy(pen, pens, kCubeColours);
-  const Table256 tr = load_table(red), tg = load_table(green), tb = load_table(blue);
-  const Table256 tp = load_table(pen);
+  const Table512 tr = load_table512(red), tg = load_table512(green), tb = load_table512(blue);
+  const Table512 tp = load_table512(pen);
 
   alignas(64) uint8_t index[3][64];
   uint64_t from_c[3] = {0, 0, 0};
@@ -102,30 +85,29 @@ CORVIX_TARGET_VBMI void remap24_vector(const uint8_t *source, uint8_t *output, c
   for (; length - pos >= 192; pos += 192, source += 192, output += 64) {
     const __m512i a = _mm512_loadu_si512(source), b = _mm512_loadu_si512(source + 64),
                   c = _mm512_loadu_si512(source + 128);
-    __m512i cube = _mm512_add_epi8(lookup(tr, channel(a, b, c, i0, from_c[0])),
-                                   lookup(tg, channel(a, b, c, i1, from_c[1])));
-    cube = _mm512_add_epi8(cube, lookup(tb, channel(a, b, c, i2, from_c[2])));
-    if (pens != nullptr) cube = lookup(tp, cube);
+    __m512i cube = _mm512_add_epi8(lookup512(tr, channel(a, b, c, i0, from_c[0])),
+                                   lookup512(tg, channel(a, b, c, i1, from_c[1])));
+    cube = _mm512_add_epi8(cube, lookup512(tb, channel(a, b, c, i2, from_c[2])));
+    if (pens != nullptr) cube = lookup512(tp, cube);
     _mm512_storeu_si512(output, cube);
   }
   if (pos < length) remap24_plain(source, output, pens, length - pos);
 }
 
-CORVIX_TARGET_VBMI void remap8_vector(uint8_t *buffer, const uint8_t *table, uint32_t length) {
+CORVIX_TARGET_VBMI void remap8_avx512vbmi(uint8_t *buffer, const uint8_t *table,
+                                          uint32_t length) {
   // The caller's table need only reach the largest value in the buffer, so it is copied into
-  // a full local table just as far as the values met so far require.
+  // a full local table just as far as the values met so far require: a block's largest value
+  // first, then the block through the table while it is still in the cache.
   alignas(64) uint8_t local[256];
   std::memset(local, 0, sizeof local);
   uint32_t copied = 0;
-  Table256 t = load_table(local);
   constexpr uint32_t kBlock = 4096;
   for (uint32_t start = 0; start < length;) {
     const uint32_t n = length - start < kBlock ? length - start : kBlock;
     uint8_t *p = buffer + start;
     const uint32_t whole = n & ~63u;
-    const __mmask64 tail = _cvtu64_mask64(n == whole ? 0 : (~uint64_t{0} >> (64 - (n - whole))));
-
-    __m512i most = _mm512_maskz_loadu_epi8(tail, p + whole);
+    __m512i most = _mm512_maskz_loadu_epi8(first_bytes512(n - whole), p + whole);
     for (uint32_t i = 0; i < whole; i += 64)
       most = _mm512_max_epu8(most, _mm512_loadu_si512(p + i));
     alignas(64) uint8_t lanes[64];
@@ -135,28 +117,20 @@ CORVIX_TARGET_VBMI void remap8_vector(uint8_t *buffer, const uint8_t *table, uin
     if (largest + 1 > copied) {
       std::memcpy(local + copied, table + copied, largest + 1 - copied);
       copied = largest + 1;
-      t = load_table(local);
     }
-
-    for (uint32_t i = 0; i < whole; i += 64)
-      _mm512_storeu_si512(p + i, lookup(t, _mm512_loadu_si512(p + i)));
-    if (tail != 0)
-      _mm512_mask_storeu_epi8(p + whole, tail, lookup(t, _mm512_maskz_loadu_epi8(tail, p + whole)));
+    translate_bytes_avx512vbmi(p, n, local);
     start += n;
   }
 }
 
-#else
-
-bool remap_vector_available() { return false; }
-void remap24_vector(const uint8_t *source, uint8_t *output, const uint8_t *pens, uint32_t length) {
-  remap24_plain(source, output, pens, length);
-}
-void remap8_vector(uint8_t *buffer, const uint8_t *table, uint32_t length) {
-  remap8_plain(buffer, table, length);
-}
-
 #endif
+
+namespace {
+using Remap24Fn = void (*)(const uint8_t *, uint8_t *, const uint8_t *, uint32_t);
+using Remap8Fn = void (*)(uint8_t *, const uint8_t *, uint32_t);
+constexpr Kernels<Remap24Fn> kRemap24 = CORVIX_KERNELS_VBMI(remap24);
+constexpr Kernels<Remap8Fn> kRemap8 = CORVIX_KERNELS_VBMI(remap8);
+}  // namespace
 
 }  // namespace corvix
 
@@ -195,9 +169,7 @@ void gx_remap24(const uint8_t *source, uint8_t *output, const uint8_t *pens, uin
     corvix::set_error(CORVIX_E_INVALID, "%s is NULL", source ? "output" : "source");
     return;
   }
-  // Short runs stay plain: they would not fill one vector step.
-  const auto remap = length >= 192 && corvix::remap_vector_available() ? corvix::remap24_vector
-                                                                       : corvix::remap24_plain;
+  const auto remap = corvix::pick(corvix::kRemap24);
   // Runs of whole pixels (and whole vector steps but for the last); the last run takes any
   // partial pixel at the end, as a single pass would.
   corvix::for_items(length, 192 * 16, int64_t{length} * corvix::kStreamCost,
@@ -211,8 +183,7 @@ void gx_remap8(uint8_t *buffer, const uint8_t *table, uint32_t length) {
     corvix::set_error(CORVIX_E_INVALID, "%s is NULL", buffer ? "table" : "buffer");
     return;
   }
-  const auto remap =
-      corvix::remap_vector_available() ? corvix::remap8_vector : corvix::remap8_plain;
+  const auto remap = corvix::pick(corvix::kRemap8);
   corvix::for_items(length, 4096, int64_t{length} * corvix::kStreamCost,
                     [&](int64_t first, int64_t end) {
     remap(buffer + first, table, static_cast<uint32_t>(end - first));

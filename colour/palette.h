@@ -16,11 +16,11 @@ inline int32_t cube_level(uint8_t v) {
 void remap24_plain(const uint8_t *source, uint8_t *output, const uint8_t *pens, uint32_t length);
 void remap8_plain(uint8_t *buffer, const uint8_t *table, uint32_t length);
 
-// True when this processor runs the vector kernels (64-byte byte permutes).
-bool remap_vector_available();
-// Same bytes as the plain kernels; call only when remap_vector_available().
-void remap24_vector(const uint8_t *source, uint8_t *output, const uint8_t *pens, uint32_t length);
-void remap8_vector(uint8_t *buffer, const uint8_t *table, uint32_t length);
+// Same bytes as the plain kernels, 64 at a time through byte permutes (where the build has
+// them; call only where cpu_simd() reaches avx512vbmi).
+void remap24_avx512vbmi(const uint8_t *source, uint8_t *output, const uint8_t *pens,
+                        uint32_t length);
+void remap8_avx512vbmi(uint8_t *buffer, const uint8_t *table, uint32_t length);
 
 }  // namespace corvix
 

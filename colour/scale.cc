@@ -6,6 +6,7 @@
 #include "core/bitmaps.h"
 #include "core/parallel.h"
 #include "core/pixels.h"
+#include "core/sampling.h"
 #include "corvix/bitmap.h"
 #include "corvix/colour.h"
 
@@ -49,18 +50,9 @@ bool scale_pixels(const uint8_t *source, uint8_t *destination, uint32_t src_widt
     for (uint32_t x = 0; x < dst_width; ++x) column[x] = pixel * x;
   } else if (uint64_t{src_width} * dst_width <= UINT32_MAX) {
     // No product x * src_width wraps, so the quotient can be stepped instead of divided.
-    const uint32_t whole = src_width / dst_width, part = src_width % dst_width;
-    uint32_t quotient = 0;
-    uint64_t remainder = 0;
-    for (uint32_t x = 0; x < dst_width; ++x) {
-      column[x] = pixel * quotient;
-      quotient += whole;
-      remainder += part;
-      if (remainder >= dst_width) {
-        remainder -= dst_width;
-        ++quotient;
-      }
-    }
+    SampleStepper sx(0, src_width, dst_width);
+    for (uint32_t x = 0; x < dst_width; ++x, sx.next())
+      column[x] = pixel * static_cast<uint32_t>(sx.index());
   } else {
     for (uint32_t x = 0; x < dst_width; ++x) column[x] = pixel * ((x * src_width) / dst_width);
   }

@@ -2,6 +2,7 @@
 #include "core/error.h"
 #include "core/cpu.h"
 #include "core/parallel.h"
+#include "core/simd.h"
 #include "colour/yuv_tables.h"
 #include "colour/yuvtorgb_simd.h"
 #include "corvix/colour.h"
@@ -28,13 +29,21 @@ void yuv_to_rgb_plain(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,
   } while (done < count && done >= group);  // the second test stops a counter that wrapped
 }
 
+namespace {
+using GroupsFn = void (*)(const uint8_t *, const uint8_t *, const uint8_t *, uint8_t *, size_t,
+                          uint32_t);
+// Whole groups at a time; the plain loop, with its own way of counting, is the fallback.
+constexpr Kernels<GroupsFn> kVectorGroups{.plain = nullptr,
+                                          .avx2 = CORVIX_X86_KERNEL(yuv_to_rgb_avx2),
+                                          .avx512vbmi = CORVIX_X86_KERNEL(yuv_to_rgb_avx512vbmi)};
+}  // namespace
+
 }  // namespace corvix
 
 extern "C" {
 
 void fx_yuvtorgb_ll(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,
                     uint8_t *destination, uint32_t count, uint32_t group) {
-  using corvix::Isa;
   if (group == 0) {
     corvix::set_error(CORVIX_E_INVALID, "group of 0 pixels per chroma pair");
     return;
@@ -48,8 +57,10 @@ void fx_yuvtorgb_ll(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,
     return;
   }
   if (count == 0) return;  // nothing to convert
-  const Isa isa = corvix::best_isa();
-  const bool vector = isa != Isa::kPlain && corvix::yuv_vector_group(group);
+  // The picked whole-group kernel, or null for the plain loop (no such kernel at this level,
+  // or a group size it does not take).
+  const corvix::GroupsFn picked = corvix::pick(corvix::kVectorGroups);
+  const corvix::GroupsFn fast = corvix::yuv_vector_group(group) ? picked : nullptr;
   // The plain loop's group count: the count raised to whole groups (its last group may carry
   // the 32-bit pixel counter past 2^32, which ends the loop there; such a call stays whole).
   const size_t groups = (size_t{count} + group - 1) / group;
@@ -63,15 +74,13 @@ void fx_yuvtorgb_ll(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,
     const size_t n = whole ? groups : static_cast<size_t>(end) - g0;
     const uint8_t *ys = y + g0 * group;
     uint8_t *out = destination + g0 * group * 3;
-    if (!vector) {
+    if (fast == nullptr) {
       const uint32_t pixels =
           whole || g0 + n == groups ? count - static_cast<uint32_t>(g0 * group)
                                     : static_cast<uint32_t>(n * group);
       corvix::yuv_to_rgb_plain(ys, cr + g0, cb + g0, out, pixels, group);
-    } else if (isa == Isa::kAvx512Vbmi) {
-      corvix::yuv_to_rgb_avx512vbmi(ys, cr + g0, cb + g0, out, n, group);
     } else {
-      corvix::yuv_to_rgb_avx2(ys, cr + g0, cb + g0, out, n, group);
+      fast(ys, cr + g0, cb + g0, out, n, group);
     }
   });
 }

@@ -18,7 +18,8 @@ inline bool yuv_vector_group(uint32_t group) { return group == 1 || group == 2 |
 
 // Converts `groups` whole groups (`group` is 1, 2 or 4), reading groups * group Y bytes and
 // `groups` bytes of each chroma plane, writing 3 * groups * group bytes and nothing past them.
-// Call only when best_isa() names the instruction set; builds without it run the plain loop.
+// Call only where cpu_simd() reaches the level the name gives; builds without the x86 forms
+// run the plain loop.
 void yuv_to_rgb_avx512vbmi(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,
                            uint8_t *destination, size_t groups, uint32_t group);
 void yuv_to_rgb_avx2(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,

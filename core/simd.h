@@ -1,6 +1,6 @@
 // What the x86 fast kernels are built with: the compilers and builds that get them
 // (CORVIX_X86 is defined then), the intrinsics, and the target attributes of each level.
-// Which level runs is decided at run time by best_isa() (core/cpu.h).
+// Which form runs is decided at run time by pick() (core/cpu.h).
 #ifndef CORVIX_CORE_SIMD_H
 #define CORVIX_CORE_SIMD_H
 
@@ -16,14 +16,29 @@
 #include <immintrin.h>
 #define CORVIX_TARGET_AVX2 __attribute__((target("avx2")))
 #if defined(__clang__)
-#define CORVIX_TARGET_AVX512 __attribute__((target("avx512f,avx512bw")))
+#define CORVIX_TARGET_AVX512 __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl")))
 #else
 // GCC keeps to 256-bit vectors on AVX-512 machines unless asked; byte loops gain from 512.
 #define CORVIX_TARGET_AVX512 \
-  __attribute__((target("avx512f,avx512bw,prefer-vector-width=512")))
+  __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,prefer-vector-width=512")))
 #endif
-#define CORVIX_TARGET_VBMI __attribute__((target("avx512f,avx512bw,avx512vbmi")))
+#define CORVIX_TARGET_VBMI \
+  __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,avx512vbmi")))
+// A fast form's name in a Kernels record, null in builds without the x86 forms.
+#define CORVIX_X86_KERNEL(name) name
+#else
+#define CORVIX_X86_KERNEL(name) nullptr
 #endif
+
+// The Kernels record (core/cpu.h) of a routine whose forms follow the naming convention:
+// name_plain, name_avx2 and name_avx512, or name_plain and name_avx512vbmi.
+#define CORVIX_KERNELS_AVX(name)                                        \
+  {                                                                     \
+    .plain = name##_plain, .avx2 = CORVIX_X86_KERNEL(name##_avx2),      \
+    .avx512 = CORVIX_X86_KERNEL(name##_avx512)                          \
+  }
+#define CORVIX_KERNELS_VBMI(name) \
+  { .plain = name##_plain, .avx512vbmi = CORVIX_X86_KERNEL(name##_avx512vbmi) }
 
 #define CORVIX_ALWAYS_INLINE inline __attribute__((always_inline))
 

@@ -5,10 +5,11 @@
 #include <cstring>
 
 #include "core/bitmaps.h"
+#include "core/cpu.h"
 #include "core/parallel.h"
-#include "corvix/effects.h"
-
+#include "core/pixels.h"
 #include "core/simd.h"
+#include "corvix/effects.h"
 
 namespace corvix {
 namespace {
@@ -124,35 +125,26 @@ CORVIX_TARGET_AVX512 void replace_avx512(uint8_t *a, const uint8_t *b, size_t n,
 
 }  // namespace
 
-void fade_bytes(Isa isa, const uint8_t *a, const uint8_t *b, uint8_t *output, size_t n,
-                uint8_t level) {
-#ifdef CORVIX_X86
-  // An output that partly overlaps an input must see earlier outputs as inputs: byte order.
-  if (same_or_apart(a, output, n) && same_or_apart(b, output, n)) {
-    if (isa == Isa::kAvx512Vbmi) return fade_avx512(a, b, output, n, level);
-    if (isa == Isa::kAvx2) return fade_avx2(a, b, output, n, level);
-  }
-#endif
-  (void)isa;
-  fade_plain(a, b, output, n, level);
+namespace {
+using FadeFn = void (*)(const uint8_t *, const uint8_t *, uint8_t *, size_t, uint8_t);
+using RaiseFn = void (*)(uint8_t *, size_t, uint8_t);
+using ReplaceFn = void (*)(uint8_t *, const uint8_t *, size_t, uint8_t);
+constexpr Kernels<FadeFn> kFade = CORVIX_KERNELS_AVX(fade);
+constexpr Kernels<RaiseFn> kRaise = CORVIX_KERNELS_AVX(raise);
+constexpr Kernels<ReplaceFn> kReplace = CORVIX_KERNELS_AVX(replace);
+}  // namespace
+
+void fade_bytes(const uint8_t *a, const uint8_t *b, uint8_t *output, size_t n, uint8_t level) {
+  // An output that partly overlaps an input must see earlier outputs as inputs: byte order,
+  // which only the plain loop keeps.
+  const bool blocks = same_or_apart(a, output, n) && same_or_apart(b, output, n);
+  (blocks ? pick(kFade) : fade_plain)(a, b, output, n, level);
 }
 
-void raise_bytes(Isa isa, uint8_t *bytes, size_t n, uint8_t floor) {
-#ifdef CORVIX_X86
-  if (isa == Isa::kAvx512Vbmi) return raise_avx512(bytes, n, floor);
-  if (isa == Isa::kAvx2) return raise_avx2(bytes, n, floor);
-#endif
-  (void)isa;
-  raise_plain(bytes, n, floor);
-}
+void raise_bytes(uint8_t *bytes, size_t n, uint8_t floor) { pick(kRaise)(bytes, n, floor); }
 
-void replace_below(Isa isa, uint8_t *a, const uint8_t *b, size_t n, uint8_t threshold) {
-#ifdef CORVIX_X86
-  if (isa == Isa::kAvx512Vbmi) return replace_avx512(a, b, n, threshold);
-  if (isa == Isa::kAvx2) return replace_avx2(a, b, n, threshold);
-#endif
-  (void)isa;
-  replace_plain(a, b, n, threshold);
+void replace_below(uint8_t *a, const uint8_t *b, size_t n, uint8_t threshold) {
+  pick(kReplace)(a, b, n, threshold);
 }
 
 namespace {
@@ -178,9 +170,8 @@ void special_fade_over(Bitmap *a, const uint8_t *b, int32_t level) {
     std::memmove(a->pixels, b, static_cast<size_t>(n));
     return;
   }
-  const Isa isa = best_isa();
   for_items(n, kByteGrain, n * kStreamCost, [&](int64_t first, int64_t end) {
-    replace_below(isa, a->pixels + first, b + first, static_cast<size_t>(end - first),
+    replace_below(a->pixels + first, b + first, static_cast<size_t>(end - first),
                   static_cast<uint8_t>(t));
   });
 }
@@ -199,17 +190,16 @@ void cvx_fadeover_ll(const uint8_t *a, const uint8_t *b, uint8_t *output, int32_
     set_error(CORVIX_E_INVALID, "frame %s is NULL", a == nullptr ? "A" : b == nullptr ? "B" : "output");
     return;
   }
-  const uint8_t l = clamp255(level);
-  const Isa isa = best_isa();
+  const uint8_t l = corvix::clamp255(level);
   const auto size = static_cast<size_t>(n);
   // An output that partly overlaps an input sees earlier outputs as inputs: one pass in
   // byte order, not split.
-  if (!same_or_apart(a, output, size) || !same_or_apart(b, output, size)) {
-    fade_bytes(isa, a, b, output, size, l);
+  if (!corvix::same_or_apart(a, output, size) || !corvix::same_or_apart(b, output, size)) {
+    corvix::fade_bytes(a, b, output, size, l);
     return;
   }
-  for_items(n, kByteGrain, n * kStreamCost, [&](int64_t first, int64_t end) {
-    fade_bytes(isa, a + first, b + first, output + first, static_cast<size_t>(end - first), l);
+  corvix::for_items(n, corvix::kByteGrain, n * corvix::kStreamCost, [&](int64_t first, int64_t end) {
+    corvix::fade_bytes(a + first, b + first, output + first, static_cast<size_t>(end - first), l);
   });
 }
 
@@ -221,9 +211,8 @@ void cvx_specialfade_ll(Bitmap *frame, int32_t level) {
   // Bytes below the threshold are raised to it; from 256 up every byte is below it and
   // becomes the highest level a byte holds.
   const uint8_t floor = t > 255 ? 255 : static_cast<uint8_t>(t);
-  const corvix::Isa isa = corvix::best_isa();
   corvix::for_items(n, corvix::kByteGrain, n * corvix::kStreamCost, [&](int64_t first, int64_t end) {
-    corvix::raise_bytes(isa, frame->pixels + first, static_cast<size_t>(end - first), floor);
+    corvix::raise_bytes(frame->pixels + first, static_cast<size_t>(end - first), floor);
   });
 }
 

@@ -1,6 +1,6 @@
 // Row kernels behind the mirror, the quarter turns and the level stretch. Each has a plain
 // version, the reference every faster one is tested against, and a dispatching version that
-// takes an AVX-512 (VBMI) path when the processor has it. All work on packed three-byte
+// picks the fastest form for the process's level (core/cpu.h). All work on packed three-byte
 // pixels; counts are pixels unless they say bytes.
 #ifndef CORVIX_EFFECTS_FRAME_KERNELS_H
 #define CORVIX_EFFECTS_FRAME_KERNELS_H
@@ -25,12 +25,11 @@ void quarter_turn_plain(const uint8_t *source, uint8_t *destination, int32_t wid
 // The same in tiles, for processors without the permute path.
 void quarter_turn_tiled(const uint8_t *source, uint8_t *destination, int32_t width, int32_t height,
                         bool clockwise);
+// Through register transposes of 16 x 16 tiles (where the build has them).
+void quarter_turn_avx512vbmi(const uint8_t *source, uint8_t *destination, int32_t width,
+                             int32_t height, bool clockwise);
 void quarter_turn(const uint8_t *source, uint8_t *destination, int32_t width, int32_t height,
                   bool clockwise);
-
-// Replaces byte c of each of `count` pixels by tables[c][byte] (c = 0, 1, 2).
-void lookup_pixels_plain(uint8_t *pixels, int64_t count, const uint8_t (&tables)[3][256]);
-void lookup_pixels(uint8_t *pixels, int64_t count, const uint8_t (&tables)[3][256]);
 
 // Lowest and highest value of byte 0, 1 and 2 over `count` pixels; low 255 and high 0 when
 // there are none.

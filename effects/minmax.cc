@@ -5,10 +5,8 @@
 #include "core/parallel.h"
 #include "core/pixels.h"
 #include "corvix/effects.h"
-#include "effects/frame.h"
+#include "core/translate.h"
 #include "effects/frame_kernels.h"
-
-#include "core/simd.h"
 
 namespace corvix {
 
@@ -45,79 +43,6 @@ ChannelRanges channel_ranges(const uint8_t *pixels, int64_t count) {
     r.high[j % 3] = std::max<int32_t>(r.high[j % 3], high[j]);
   }
   return r;
-}
-
-void lookup_pixels_plain(uint8_t *pixels, int64_t count, const uint8_t (&tables)[3][256]) {
-  for (int64_t i = 0; i < count; ++i) {
-    uint8_t *p = pixels + 3 * i;
-    p[0] = tables[0][p[0]];
-    p[1] = tables[1][p[1]];
-    p[2] = tables[2][p[2]];
-  }
-}
-
-#ifdef CORVIX_X86
-namespace {
-
-// The three tables as twelve 64-byte registers; a byte is looked up in all three and the
-// result for each lane taken from the table of the channel that lane holds.
-struct VbmiTables {
-  __m512i piece[3][4];
-  // select[phase][c]: lanes holding channel c in a run of 64 bytes whose first byte is
-  // channel `phase`.
-  __mmask64 select[3][3];
-};
-
-CORVIX_TARGET_VBMI CORVIX_ALWAYS_INLINE __m512i lookup64(const VbmiTables &t,
-                                                                          __m512i x, int phase) {
-  const __mmask64 upper = _mm512_movepi8_mask(x);  // index 128..255
-  __m512i r[3];
-  for (int c = 0; c < 3; ++c) {
-    // Each two-register permute covers 128 entries with the low seven bits of the index.
-    const __m512i lower_half = _mm512_permutex2var_epi8(t.piece[c][0], x, t.piece[c][1]);
-    const __m512i upper_half = _mm512_permutex2var_epi8(t.piece[c][2], x, t.piece[c][3]);
-    r[c] = _mm512_mask_blend_epi8(upper, lower_half, upper_half);
-  }
-  __m512i out = _mm512_mask_blend_epi8(t.select[phase][1], r[0], r[1]);
-  return _mm512_mask_blend_epi8(t.select[phase][2], out, r[2]);
-}
-
-CORVIX_TARGET_VBMI void lookup_pixels_vbmi(uint8_t *pixels, int64_t count,
-                                           const uint8_t (&tables)[3][256]) {
-  VbmiTables t;
-  for (int c = 0; c < 3; ++c)
-    for (int k = 0; k < 4; ++k) t.piece[c][k] = _mm512_loadu_si512(tables[c] + 64 * k);
-  for (int phase = 0; phase < 3; ++phase)
-    for (int c = 0; c < 3; ++c) {
-      __mmask64 m = 0;
-      for (int j = 0; j < 64; ++j)
-        if ((phase + j) % 3 == c) m |= __mmask64{1} << j;
-      t.select[phase][c] = m;
-    }
-  const int64_t bytes = 3 * count;
-  int64_t i = 0;
-  // 192 bytes are three registers whose first bytes are channels 0, 1 and 2 (64 = 1 mod 3).
-  for (; i + 192 <= bytes; i += 192)
-    for (int v = 0; v < 3; ++v) {
-      uint8_t *p = pixels + i + 64 * v;
-      _mm512_storeu_si512(p, lookup64(t, _mm512_loadu_si512(p), v));
-    }
-  for (; i < bytes; i += 64) {
-    const int64_t left = bytes - i;
-    const __mmask64 m = left >= 64 ? ~__mmask64{0} : (__mmask64{1} << left) - 1;
-    uint8_t *p = pixels + i;
-    _mm512_mask_storeu_epi8(p, m, lookup64(t, _mm512_maskz_loadu_epi8(m, p), (i % 192) / 64));
-  }
-}
-
-}  // namespace
-#endif
-
-void lookup_pixels(uint8_t *pixels, int64_t count, const uint8_t (&tables)[3][256]) {
-#ifdef CORVIX_X86
-  if (vbmi_enabled()) return lookup_pixels_vbmi(pixels, count, tables);
-#endif
-  lookup_pixels_plain(pixels, count, tables);
 }
 
 namespace {
@@ -183,7 +108,7 @@ void fxx_minmax_ll(Bitmap *frame, int32_t red_low, int32_t red_high, int32_t gre
     for (uint8_t &entry : table) entry = master[entry];
   // Runs of whole pixels, 64 at a time (whole vector steps).
   corvix::for_items(bytes / 3, 64, bytes * corvix::kStreamCost, [&](int64_t first, int64_t end) {
-    corvix::lookup_pixels(frame->pixels + first * 3, end - first, tables);
+    corvix::translate_pixels(frame->pixels + first * 3, static_cast<size_t>(end - first), tables);
   });
 }
 

@@ -11,7 +11,7 @@
 #include "core/bitmaps.h"
 #include "core/pixels.h"
 #include "corvix/effects.h"
-#include "effects/frame.h"
+#include "core/cpu.h"
 #include "effects/frame_kernels.h"
 
 #include "core/simd.h"
@@ -35,6 +35,23 @@ void reverse_copy_pixels_plain(const uint8_t *source, uint8_t *destination, int6
     d[2] = s[2];
   }
 }
+
+namespace {
+
+// Exchanges two rows that share no byte.
+void swap_rows_plain(uint8_t *__restrict a, uint8_t *__restrict b, int64_t bytes) {
+  for (int64_t i = 0; i < bytes; ++i) {
+    const uint8_t t = a[i];
+    a[i] = b[i];
+    b[i] = t;
+  }
+}
+
+void invert_bytes_plain(uint8_t *p, int64_t bytes) {
+  for (int64_t i = 0; i < bytes; ++i) p[i] = static_cast<uint8_t>(255 - p[i]);
+}
+
+}  // namespace
 
 #ifdef CORVIX_X86
 namespace {
@@ -100,7 +117,7 @@ CORVIX_TARGET_VBMI CORVIX_ALWAYS_INLINE __m512i reversed16(const uint8_t *p,
   return _mm512_maskz_permutexvar_epi8(kBlock48, r.index16, _mm512_maskz_loadu_epi8(kBlock48, p));
 }
 
-CORVIX_TARGET_VBMI void reverse_pixels_vbmi(uint8_t *pixels, int64_t count) {
+CORVIX_TARGET_VBMI void reverse_pixels_avx512vbmi(uint8_t *pixels, int64_t count) {
   const Reverse r = reverse_indices();
   uint8_t *left = pixels;
   uint8_t *right = pixels + 3 * count;
@@ -123,7 +140,7 @@ CORVIX_TARGET_VBMI void reverse_pixels_vbmi(uint8_t *pixels, int64_t count) {
   reverse_pixels_plain(left, (right - left) / 3);
 }
 
-CORVIX_TARGET_VBMI void reverse_copy_pixels_vbmi(const uint8_t *source, uint8_t *destination,
+CORVIX_TARGET_VBMI void reverse_copy_pixels_avx512vbmi(const uint8_t *source, uint8_t *destination,
                                                  int64_t count) {
   const Reverse r = reverse_indices();
   int64_t i = 0;
@@ -136,35 +153,102 @@ CORVIX_TARGET_VBMI void reverse_copy_pixels_vbmi(const uint8_t *source, uint8_t 
   reverse_copy_pixels_plain(source + 3 * i, destination, count - i);
 }
 
+// Exchanging two rows and inverting bytes run at the memory's speed: whole registers, the
+// rest byte by byte (AVX2) or through masked loads and stores (AVX-512).
+CORVIX_TARGET_AVX2 void swap_rows_avx2(uint8_t *a, uint8_t *b, int64_t bytes) {
+  int64_t i = 0;
+  for (; i + 64 <= bytes; i += 64) {
+    const __m256i x0 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(a + i));
+    const __m256i x1 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(a + i + 32));
+    const __m256i y0 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(b + i));
+    const __m256i y1 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(b + i + 32));
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(a + i), y0);
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(a + i + 32), y1);
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(b + i), x0);
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(b + i + 32), x1);
+  }
+  swap_rows_plain(a + i, b + i, bytes - i);
+}
+
+// Bytes from p up to the next 64-byte boundary (none when p is on one), at most n: whole
+// registers after them are stored without splitting a cache line.
+inline int64_t head_bytes(const void *p, int64_t n) {
+  const int64_t to_line = static_cast<int64_t>(-reinterpret_cast<uintptr_t>(p) & 63);
+  return to_line < n ? to_line : n;
+}
+
+CORVIX_TARGET_AVX512 CORVIX_ALWAYS_INLINE __mmask64 first_bytes(int64_t n) {
+  return n >= 64 ? ~__mmask64{0} : (__mmask64{1} << n) - 1;
+}
+
+CORVIX_TARGET_AVX512 CORVIX_ALWAYS_INLINE void swap_masked(uint8_t *a, uint8_t *b, __mmask64 m) {
+  const __m512i x = _mm512_maskz_loadu_epi8(m, a), y = _mm512_maskz_loadu_epi8(m, b);
+  _mm512_mask_storeu_epi8(a, m, y);
+  _mm512_mask_storeu_epi8(b, m, x);
+}
+
+CORVIX_TARGET_AVX512 void swap_rows_avx512(uint8_t *a, uint8_t *b, int64_t bytes) {
+  int64_t i = head_bytes(a, bytes);
+  if (i > 0) swap_masked(a, b, first_bytes(i));
+  for (; i + 128 <= bytes; i += 128) {
+    const __m512i x0 = _mm512_load_si512(a + i), x1 = _mm512_load_si512(a + i + 64);
+    const __m512i y0 = _mm512_loadu_si512(b + i), y1 = _mm512_loadu_si512(b + i + 64);
+    _mm512_store_si512(a + i, y0);
+    _mm512_store_si512(a + i + 64, y1);
+    _mm512_storeu_si512(b + i, x0);
+    _mm512_storeu_si512(b + i + 64, x1);
+  }
+  for (; i < bytes; i += 64) swap_masked(a + i, b + i, first_bytes(bytes - i));
+}
+
+CORVIX_TARGET_AVX2 void invert_bytes_avx2(uint8_t *p, int64_t bytes) {
+  const __m256i ones = _mm256_set1_epi8(-1);
+  int64_t i = 0;
+  for (; i + 64 <= bytes; i += 64) {
+    auto *v = reinterpret_cast<__m256i *>(p + i);
+    const __m256i x0 = _mm256_loadu_si256(v), x1 = _mm256_loadu_si256(v + 1);
+    _mm256_storeu_si256(v, _mm256_xor_si256(x0, ones));
+    _mm256_storeu_si256(v + 1, _mm256_xor_si256(x1, ones));
+  }
+  invert_bytes_plain(p + i, bytes - i);
+}
+
+CORVIX_TARGET_AVX512 CORVIX_ALWAYS_INLINE void invert_masked(uint8_t *p, __mmask64 m) {
+  _mm512_mask_storeu_epi8(p, m, _mm512_xor_si512(_mm512_maskz_loadu_epi8(m, p),
+                                                 _mm512_set1_epi8(-1)));
+}
+
+CORVIX_TARGET_AVX512 void invert_bytes_avx512(uint8_t *p, int64_t bytes) {
+  const __m512i ones = _mm512_set1_epi8(-1);
+  int64_t i = head_bytes(p, bytes);
+  if (i > 0) invert_masked(p, first_bytes(i));
+  for (; i + 128 <= bytes; i += 128) {
+    const __m512i x0 = _mm512_load_si512(p + i), x1 = _mm512_load_si512(p + i + 64);
+    _mm512_store_si512(p + i, _mm512_xor_si512(x0, ones));
+    _mm512_store_si512(p + i + 64, _mm512_xor_si512(x1, ones));
+  }
+  for (; i < bytes; i += 64) invert_masked(p + i, first_bytes(bytes - i));
+}
+
 }  // namespace
 #endif
-
-void reverse_pixels(uint8_t *pixels, int64_t count) {
-#ifdef CORVIX_X86
-  if (vbmi_enabled()) return reverse_pixels_vbmi(pixels, count);
-#endif
-  reverse_pixels_plain(pixels, count);
-}
-
-void reverse_copy_pixels(const uint8_t *source, uint8_t *destination, int64_t count) {
-#ifdef CORVIX_X86
-  if (vbmi_enabled()) return reverse_copy_pixels_vbmi(source, destination, count);
-#endif
-  reverse_copy_pixels_plain(source, destination, count);
-}
 
 namespace {
+using ReverseFn = void (*)(uint8_t *, int64_t);
+using ReverseCopyFn = void (*)(const uint8_t *, uint8_t *, int64_t);
+using SwapFn = void (*)(uint8_t *, uint8_t *, int64_t);
+constexpr Kernels<ReverseFn> kReverse = CORVIX_KERNELS_VBMI(reverse_pixels);
+constexpr Kernels<ReverseCopyFn> kReverseCopy = CORVIX_KERNELS_VBMI(reverse_copy_pixels);
+constexpr Kernels<SwapFn> kSwapRows = CORVIX_KERNELS_AVX(swap_rows);
+constexpr Kernels<ReverseFn> kInvert = CORVIX_KERNELS_AVX(invert_bytes);
+}  // namespace
 
-// Exchanges two non-overlapping rows, a plain loop the compiler vectorises.
-void swap_rows(uint8_t *__restrict a, uint8_t *__restrict b, int64_t bytes) {
-  for (int64_t i = 0; i < bytes; ++i) {
-    const uint8_t t = a[i];
-    a[i] = b[i];
-    b[i] = t;
-  }
+void reverse_pixels(uint8_t *pixels, int64_t count) { pick(kReverse)(pixels, count); }
+
+void reverse_copy_pixels(const uint8_t *source, uint8_t *destination, int64_t count) {
+  pick(kReverseCopy)(source, destination, count);
 }
 
-}  // namespace
 }  // namespace corvix
 
 extern "C" {
@@ -181,7 +265,7 @@ void fxx_mirror_ll(Bitmap *frame, int32_t upside_down, int32_t left_right) {
     corvix::reverse_pixels(pixels, width * height);
   } else if (upside_down != 0) {
     for (int64_t y = 0; y < height / 2; ++y)
-      corvix::swap_rows(pixels + y * row, pixels + (height - 1 - y) * row, row);
+      corvix::pick(corvix::kSwapRows)(pixels + y * row, pixels + (height - 1 - y) * row, row);
   } else {
     for (int64_t y = 0; y < height; ++y) corvix::reverse_pixels(pixels + y * row, width);
   }
@@ -191,8 +275,7 @@ void fxx_invert_ll(Bitmap *frame) {
   // Every byte of the frame, at whatever size its record gives.
   const int64_t bytes = corvix::require_own_bitmap(frame, "frame");
   if (bytes <= 0) return;
-  uint8_t *p = frame->pixels;
-  for (int64_t i = 0; i < bytes; ++i) p[i] = static_cast<uint8_t>(255 - p[i]);
+  corvix::pick(corvix::kInvert)(frame->pixels, bytes);
 }
 
 }  // extern "C"

@@ -5,7 +5,7 @@
 #include "core/pixels.h"
 #include "corvix/bitmap.h"
 #include "corvix/effects.h"
-#include "effects/frame.h"
+#include "core/cpu.h"
 #include "effects/frame_kernels.h"
 
 #include "core/simd.h"
@@ -37,9 +37,10 @@ struct TurnWalk {
   int64_t first(int64_t r) const { return clockwise ? (height - 1) * width + r : width - 1 - r; }
 };
 
-// Destination rows [r0, r1), columns [c0, c1), one pixel at a time.
-void turn_block(const uint8_t *source, uint8_t *destination, const TurnWalk &t, int64_t r0,
-                int64_t r1, int64_t c0, int64_t c1) {
+// Destination rows [r0, r1), columns [c0, c1), one pixel at a time (the strips the vector
+// form leaves).
+[[maybe_unused]] void turn_block(const uint8_t *source, uint8_t *destination, const TurnWalk &t,
+                                 int64_t r0, int64_t r1, int64_t c0, int64_t c1) {
   for (int64_t r = r0; r < r1; ++r) {
     const uint8_t *s = source + 3 * (t.first(r) + c0 * t.step);
     uint8_t *d = destination + 3 * (r * t.height + c0);
@@ -104,8 +105,8 @@ CORVIX_TARGET_VBMI CORVIX_ALWAYS_INLINE void transpose16(__m512i (&m)[16]) {
   }
 }
 
-CORVIX_TARGET_VBMI void quarter_turn_vbmi(const uint8_t *source, uint8_t *destination,
-                                          const TurnWalk &t) {
+CORVIX_TARGET_VBMI void turn_avx512vbmi(const uint8_t *source, uint8_t *destination,
+                                        const TurnWalk &t) {
   constexpr __mmask64 kBlock48 = (__mmask64{1} << 48) - 1;
   alignas(64) uint8_t widen_bytes[64], pack_bytes[64];
   for (int b = 0; b < 64; ++b) {
@@ -148,22 +149,35 @@ CORVIX_TARGET_VBMI void quarter_turn_vbmi(const uint8_t *source, uint8_t *destin
 }
 #endif
 
+TurnWalk walk(int32_t width, int32_t height, bool clockwise) {
+  return TurnWalk{width, height, clockwise ? -int64_t{width} : int64_t{width}, clockwise};
+}
+
 }  // namespace
 
 void quarter_turn_tiled(const uint8_t *source, uint8_t *destination, int32_t width, int32_t height,
                         bool clockwise) {
-  turn_tiled(source, destination,
-             TurnWalk{width, height, clockwise ? -int64_t{width} : int64_t{width}, clockwise});
+  turn_tiled(source, destination, walk(width, height, clockwise));
 }
+
+#ifdef CORVIX_X86
+void quarter_turn_avx512vbmi(const uint8_t *source, uint8_t *destination, int32_t width,
+                             int32_t height, bool clockwise) {
+  turn_avx512vbmi(source, destination, walk(width, height, clockwise));
+}
+#endif
+
+namespace {
+using TurnFn = void (*)(const uint8_t *, uint8_t *, int32_t, int32_t, bool);
+// The tiles are the portable form; quarter_turn_plain is the reference both are held to.
+constexpr Kernels<TurnFn> kTurn{.plain = quarter_turn_tiled,
+                                .avx512vbmi = CORVIX_X86_KERNEL(quarter_turn_avx512vbmi)};
+}  // namespace
 
 void quarter_turn(const uint8_t *source, uint8_t *destination, int32_t width, int32_t height,
                   bool clockwise) {
   if (width <= 0 || height <= 0) return;
-  const TurnWalk t{width, height, clockwise ? -int64_t{width} : int64_t{width}, clockwise};
-#ifdef CORVIX_X86
-  if (vbmi_enabled()) return quarter_turn_vbmi(source, destination, t);
-#endif
-  turn_tiled(source, destination, t);
+  pick(kTurn)(source, destination, width, height, clockwise);
 }
 
 }  // namespace corvix

@@ -4,8 +4,10 @@
 #include <utility>
 
 #include "core/bitmaps.h"
+#include "core/cpu.h"
 #include "core/parallel.h"
 #include "core/pixels.h"
+#include "core/simd.h"
 #include "corvix/bitmap.h"
 #include "corvix/geometry.h"
 
@@ -13,8 +15,10 @@ namespace corvix {
 namespace {
 
 // One smoothing pass over the inner pixels: each byte becomes (m + (l + r + u + d) / 4) / 2,
-// reading only `in`. Both buffers are distinct; the border of `out` is left alone.
-void smooth_pass(const uint8_t *in, uint8_t *__restrict out, int64_t width, int64_t height) {
+// reading only `in`. Both buffers are distinct; the border of `out` is left alone. Written
+// once and compiled for each level: a byte loop the compiler vectorises.
+CORVIX_ALWAYS_INLINE void smooth_rows(const uint8_t *in, uint8_t *__restrict out, int64_t width,
+                                      int64_t height) {
   if (width < 3 || height < 3) return;
   const int64_t stride = width * 3;
   for (int64_t y = 1; y < height - 1; ++y) {
@@ -29,14 +33,48 @@ void smooth_pass(const uint8_t *in, uint8_t *__restrict out, int64_t width, int6
   }
 }
 
-// One pass with its rows split across threads. The run of inside rows [first, end) is the
-// inside of the window of frame rows first .. end + 1, which a pass over that window writes
-// and nothing beyond.
-void smooth_pass_split(const uint8_t *in, uint8_t *out, int64_t width, int64_t height) {
+void smooth_pass_plain(const uint8_t *in, uint8_t *out, int64_t width, int64_t height) {
+  smooth_rows(in, out, width, height);
+}
+#ifdef CORVIX_X86
+CORVIX_TARGET_AVX2 void smooth_pass_avx2(const uint8_t *in, uint8_t *out, int64_t width,
+                                         int64_t height) {
+  smooth_rows(in, out, width, height);
+}
+CORVIX_TARGET_AVX512 void smooth_pass_avx512(const uint8_t *in, uint8_t *out, int64_t width,
+                                             int64_t height) {
+  smooth_rows(in, out, width, height);
+}
+#endif
+
+using SmoothFn = void (*)(const uint8_t *, uint8_t *, int64_t, int64_t);
+constexpr Kernels<SmoothFn> kSmooth = CORVIX_KERNELS_AVX(smooth_pass);
+
+// The bytes of `from` that no pass writes, into `to`: the first and last rows and the first
+// and last pixel of every row between them (all of it when there is no inside).
+void copy_border(const uint8_t *from, uint8_t *to, int64_t width, int64_t height) {
+  const int64_t stride = width * 3;
+  if (width < 3 || height < 3) {
+    if (stride * height > 0) std::memcpy(to, from, static_cast<size_t>(stride * height));
+    return;
+  }
+  std::memcpy(to, from, static_cast<size_t>(stride));
+  for (int64_t y = 1; y < height - 1; ++y) {
+    std::memcpy(to + y * stride, from + y * stride, 3);
+    std::memcpy(to + y * stride + stride - 3, from + y * stride + stride - 3, 3);
+  }
+  std::memcpy(to + (height - 1) * stride, from + (height - 1) * stride, static_cast<size_t>(stride));
+}
+
+// One pass of `kernel` with its rows split across threads. The run of inside rows
+// [first, end) is the inside of the window of frame rows first .. end + 1, which a pass over
+// that window writes and nothing beyond.
+void smooth_pass_split(SmoothFn kernel, const uint8_t *in, uint8_t *out, int64_t width,
+                       int64_t height) {
   if (width < 3 || height < 3) return;
   const int64_t stride = width * 3;
   for_rows(height - 2, (height - 2) * stride * kFilterCost, [&](int64_t first, int64_t end) {
-    smooth_pass(in + first * stride, out + first * stride, width, end - first + 2);
+    kernel(in + first * stride, out + first * stride, width, end - first + 2);
   });
 }
 
@@ -87,15 +125,18 @@ int32_t gx_smoothbitmap(Bitmap *bitmap, int32_t passes) {
     return fail(CORVIX_E_INVALID, "bitmap has %d bytes per pixel, not 3", bitmap->bytes_per_pixel);
   const int64_t size = require_bitmap(bitmap, 3, "bitmap");
   if (size < 0) return 0;
-  Bitmap *work = gx_allocbitmap(bitmap->width, bitmap->height, 3);
+  // Every pass writes every inside byte of its output, so the working buffer needs no clearing
+  // and takes only the border from the frame; the border, never written, is then the same in
+  // either buffer.
+  Bitmap *work = gx_allocrawbitmap(bitmap->width, bitmap->height, 3);
   if (work == nullptr) return 0;
-  // Both buffers start equal, so the border, never written, is the same in either.
-  if (size > 0) std::memcpy(work->pixels, bitmap->pixels, static_cast<size_t>(size));
   // Without an inner pixel no pass changes a byte: none is run.
   if (bitmap->width < 3 || bitmap->height < 3) passes = 0;
   uint8_t *in = bitmap->pixels, *out = work->pixels;
+  if (passes > 0) corvix::copy_border(in, out, bitmap->width, bitmap->height);
+  const auto smooth_pass = corvix::pick(corvix::kSmooth);
   for (int32_t p = 0; p < passes; ++p) {
-    smooth_pass_split(in, out, bitmap->width, bitmap->height);
+    corvix::smooth_pass_split(smooth_pass, in, out, bitmap->width, bitmap->height);
     std::swap(in, out);
   }
   // `in` holds the last pass's output. If that is the working buffer, the bitmap takes it

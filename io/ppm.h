@@ -1,5 +1,4 @@
-// Internals of the PPM reader and writer that the tests and the fuzz target reach, and the
-// small integer and string helpers of the library.
+// The small string helpers of the library, and opening files as the loaders do.
 #ifndef CORVIX_IO_PPM_H
 #define CORVIX_IO_PPM_H
 
@@ -23,15 +22,9 @@ const char *left(const char *string, int32_t count);
 // the next call of right on the same thread overwrites.
 const char *right(const char *string, int32_t start);
 
-// gx_loadppmasbitmap on an open descriptor read from its current offset; the descriptor
-// stays open. A regular file's size bounds what the header may announce.
-Bitmap *load_ppm_fd(int fd);
-
-// (v * 255 + maxval / 2) / maxval: a sample of 0..maxval on the 0..255 scale, halves rounded
-// up, as netpbm's depth conversion gives it.
-inline uint8_t scale_sample(uint32_t v, uint32_t maxval) {
-  return static_cast<uint8_t>((v * 255u + maxval / 2u) / maxval);
-}
+// Opens a file for reading as the loaders do (a pipe without a writer does not block the
+// open); -1 with the reason set ("No such file or directory", "is a directory").
+int open_image_file(const char *filename);
 
 }  // namespace corvix
 

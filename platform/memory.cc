@@ -5,16 +5,20 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <mutex>
 
 #include "corvix/platform.h"
+#include "platform/owner_ids.h"
 #include "platform/range_allocator.h"
 
 // Under AddressSanitizer everything of the segment that is not a live block is poisoned, so a
@@ -40,7 +44,15 @@ namespace {
 
 constexpr uint64_t kDefaultHostQuota = uint64_t{1} << 30;
 constexpr uint64_t kTrimBudget = uint64_t{256} << 20;  // freed bytes between trims
+// Pages kept in memory beyond the recent peak of live bytes before a trim gives any back.
+constexpr uint64_t kWorkingSetSlack = uint64_t{64} << 20;
 constexpr uint64_t kPage = 4096;
+// Blocks at least this large are cleared by giving their pages back (ranges of them shorter
+// than kClearByPages are written).
+constexpr uint64_t kClearByPunching = uint64_t{32} << 20;
+constexpr uint64_t kClearByPages = 64 * 1024;
+// The smallest window a partial trim looks at, going down from the top.
+constexpr uint64_t kTopWindow = uint64_t{8} << 20;
 
 struct State {
   Segment seg{-1, nullptr};
@@ -48,7 +60,17 @@ struct State {
   RangeAllocator ranges{kSegmentReserved, kSegmentSize};
   uint64_t calls = 0;
   uint64_t fail_at = 0;  // call number that fails, 0 = none
-  uint64_t freed_since_trim = 0;
+  uint64_t freed_since_trim = 0;  // since the last look at the working set
+  bool freed_since_full_trim = false;
+  bool trim_due = false;
+  uint64_t trim_left = 0;  // bytes the current trim still gives back (UINT64_MAX: all)
+  // The working set: the highest live bytes seen since the last look, and in the window
+  // before it. Free pages within it stay in memory, so a stream of frames that are taken
+  // and freed again does not fault its pages in over and over.
+  uint64_t peak_live = 0, peak_live_before = 0;
+  int trim_in_slices = 0;  // server loops that trim in slices
+  uint64_t trim_cursor = 0;  // where the next trim slice goes on
+  OwnerIds owner_ids;
   uint64_t quota = kDefaultHostQuota;
   uint64_t high_water = kSegmentReserved;  // end of the part ever handed out (poisoned so far)
 };
@@ -80,15 +102,123 @@ State &state() {
 
 thread_local uint32_t t_owner = 0;
 
-// Punches the whole pages inside every large free range. Caller holds the lock.
+uint64_t page_down(uint64_t a) { return a / kPage * kPage; }
+uint64_t page_up(uint64_t a) { return (a + kPage - 1) / kPage * kPage; }
+
+void punch(int fd, uint64_t from, uint64_t to) {
+  fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(from),
+            static_cast<off_t>(to - from));
+}
+
+// The first page holding data inside [from, to), or `to` when there is none. (A hole reads
+// as zeros. Where data ends is not asked: the kernel would walk every page of it.)
+uint64_t next_data(int fd, uint64_t from, uint64_t to) {
+  const off_t d = lseek(fd, static_cast<off_t>(from), SEEK_DATA);
+  return d < 0 ? to : std::min(static_cast<uint64_t>(d), to);
+}
+
+uint64_t resident_locked(const State &s) {
+  struct stat st{};
+  return fstat(s.seg.fd, &st) == 0 ? static_cast<uint64_t>(st.st_blocks) * 512 : 0;
+}
+
+void finish_trim(State &s) {
+  if (s.trim_left == UINT64_MAX) s.freed_since_full_trim = false;
+  s.trim_cursor = 0;
+  s.trim_due = false;
+  s.trim_left = 0;
+}
+
+// A trim of part of the free pages goes from the highest addresses down: the allocator
+// prefers the lowest of equal fits, so the pages a stream of frames reuses are the last to
+// go. The cursor is the end of the part not yet visited. Caller holds the lock.
+bool trim_top_slice_locked(State &s, uint64_t budget) {
+  const auto &free = s.ranges.free_ranges();
+  budget = std::min(budget, s.trim_left);
+  uint64_t done = 0;
+  for (auto it = free.lower_bound(s.trim_cursor); it != free.begin() && done < budget;) {
+    --it;
+    const uint64_t lo = page_up(it->first);
+    const uint64_t hi = std::min(page_down(it->first + it->second), s.trim_cursor);
+    s.trim_cursor = it->first;
+    if (lo + 16 * kPage > hi) continue;
+    // Windows as large as what is left to give back (at least 8 MiB), from the top down; a
+    // window that holds no data costs one look. What a punch gave back is what the segment's
+    // resident size dropped by: a window may hold holes as well.
+    for (uint64_t top = hi; top > lo && done < budget;) {
+      const uint64_t span = std::max(page_up(budget - done), kTopWindow);
+      const uint64_t from = top - std::min(top - lo, span);
+      const uint64_t d = next_data(s.seg.fd, from, top);
+      if (d < top) {
+        const uint64_t before = resident_locked(s);
+        punch(s.seg.fd, d, top);
+        done += before - std::min(before, resident_locked(s));
+      }
+      top = from;
+      if (done >= budget) s.trim_cursor = from;
+    }
+  }
+  s.trim_left -= std::min(done, s.trim_left);
+  if (s.trim_left == 0 || done < budget) {
+    finish_trim(s);
+    return false;
+  }
+  return true;
+}
+
+// Gives back up to `budget` bytes of pages holding data inside large free ranges, going on
+// from where the last slice stopped. Caller holds the lock. False once every free range was
+// visited.
+bool trim_slice_locked(State &s, uint64_t budget) {
+  if (s.trim_left != UINT64_MAX) return trim_top_slice_locked(s, budget);
+  const auto &free = s.ranges.free_ranges();
+  auto it = free.upper_bound(s.trim_cursor);
+  if (it != free.begin() && std::prev(it)->first + std::prev(it)->second > s.trim_cursor)
+    --it;  // the range holding the cursor
+  uint64_t done = 0;
+  for (; it != free.end(); ++it) {
+    const uint64_t lo = std::max(page_up(it->first), page_down(s.trim_cursor));
+    const uint64_t hi = page_down(it->first + it->second);
+    if (page_up(it->first) + 16 * kPage > hi) continue;
+    for (uint64_t at = lo; (at = next_data(s.seg.fd, at, hi)) < hi;) {
+      const uint64_t e = std::min(hi, at + (budget - done));
+      punch(s.seg.fd, at, e);
+      done += e - at;
+      at = e;
+      if (done >= budget) {
+        s.trim_cursor = at;
+        return true;
+      }
+    }
+  }
+  finish_trim(s);
+  return false;
+}
+
+void start_trim(State &s, uint64_t bytes) {
+  s.trim_due = true;
+  s.trim_left = bytes;
+  s.trim_cursor = bytes == UINT64_MAX ? 0 : UINT64_MAX;
+}
+
 void trim_locked(State &s) {
+  start_trim(s, UINT64_MAX);
+  while (trim_slice_locked(s, UINT64_MAX / 2)) {
+  }
+}
+
+// After enough was freed: the pages in memory beyond the working set go back.
+void trim_past_working_set(State &s) {
   s.freed_since_trim = 0;
-  for (const auto &[addr, size] : s.ranges.free_ranges()) {
-    const uint64_t lo = (addr + kPage - 1) / kPage * kPage;
-    const uint64_t hi = (addr + size) / kPage * kPage;
-    if (hi >= lo + 16 * kPage)
-      fallocate(s.seg.fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE,
-                static_cast<off_t>(lo), static_cast<off_t>(hi - lo));
+  const uint64_t keep = std::max(s.peak_live, s.peak_live_before) + kWorkingSetSlack;
+  s.peak_live_before = s.peak_live;
+  s.peak_live = s.ranges.live_bytes();
+  const uint64_t resident = resident_locked(s);
+  if (resident <= keep) return;
+  start_trim(s, resident - keep);
+  if (s.trim_in_slices == 0) {
+    while (trim_slice_locked(s, UINT64_MAX / 2)) {
+    }
   }
 }
 
@@ -107,6 +237,7 @@ uint32_t allocate(uint32_t owner, uint32_t size, uint32_t attr) {
     if (size > INT32_MAX) return 0;
     addr = s.ranges.allocate(size, owner);
     if (addr != 0) {
+      s.peak_live = std::max(s.peak_live, s.ranges.live_bytes());
       const uint64_t end = addr + s.ranges.block_at(addr)->reserved;
       if (end > s.high_water) {
         CORVIX_POISON(s.seg.base + s.high_water, end - s.high_water);
@@ -115,11 +246,30 @@ uint32_t allocate(uint32_t owner, uint32_t size, uint32_t attr) {
       CORVIX_UNPOISON(s.seg.base + addr, size);
     }
   }
-  if (addr != 0 && (attr & MEMF_CLEAR) != 0) std::memset(s.seg.base + addr, 0, size);
+  if (addr != 0 && (attr & MEMF_CLEAR) != 0) clear_range(addr, size, size);
   return static_cast<uint32_t>(addr);
 }
 
 }  // namespace
+
+void clear_range(uint64_t address, uint64_t length, uint64_t block_size) {
+  State &s = state();
+  uint8_t *base = s.seg.base;
+  // A smaller block is about to be written by its owner: its pages are written now (a page
+  // that holds nothing is faulted in once, as the owner's write would). A large block's whole
+  // pages are given back instead: pages that hold nothing cost nothing, pages with data are
+  // freed rather than written, and all read as zeros. Only the partial pages it shares with
+  // its neighbours are written.
+  if (block_size < kClearByPunching || length < kClearByPages) {
+    std::memset(base + address, 0, length);
+    return;
+  }
+  const uint64_t end = address + length;
+  const uint64_t inner_lo = page_up(address), inner_hi = page_down(end);
+  std::memset(base + address, 0, inner_lo - address);
+  std::memset(base + inner_hi, 0, end - inner_hi);
+  if (inner_hi > inner_lo) punch(s.seg.fd, inner_lo, inner_hi);
+}
 
 const Segment &segment() { return state().seg; }
 
@@ -150,7 +300,9 @@ int free_for(uint32_t owner, uint32_t address) {
   }
   CORVIX_POISON(s.seg.base + address, reserved);
   s.freed_since_trim += reserved;
-  if (s.freed_since_trim >= kTrimBudget) trim_locked(s);
+  s.freed_since_full_trim = true;
+  if (s.freed_since_trim >= kTrimBudget && !(s.trim_due && s.trim_left == UINT64_MAX))
+    trim_past_working_set(s);
   return 0;
 }
 
@@ -165,8 +317,29 @@ void release_owner(uint32_t owner, bool trim) {
   std::lock_guard<std::mutex> g(s.lock);
   for (const auto &[addr, size] : s.ranges.release_owner(owner)) {
     CORVIX_POISON(s.seg.base + addr, size);
+    s.freed_since_full_trim = true;
   }
-  if (trim) trim_locked(s);
+  if (trim) {
+    // A host left: everything free goes back.
+    if (s.trim_in_slices == 0) trim_locked(s);
+    else start_trim(s, UINT64_MAX);
+  }
+}
+
+uint32_t acquire_owner(uint64_t group) {
+  State &s = state();
+  std::lock_guard<std::mutex> g(s.lock);
+  const uint32_t owner = s.owner_ids.acquire();
+  if (owner != OwnerIds::kNone && group != 0) s.ranges.join_group(owner, group);
+  return owner;
+}
+
+void retire_owner(uint32_t owner, bool trim) {
+  release_owner(owner, trim);
+  State &s = state();
+  std::lock_guard<std::mutex> g(s.lock);
+  s.ranges.leave_group(owner);
+  s.owner_ids.retire(owner);
 }
 
 uint64_t owner_blocks(uint32_t owner) {
@@ -197,13 +370,40 @@ uint64_t host_quota() {
 bool trim_pending() {
   State &s = state();
   std::lock_guard<std::mutex> g(s.lock);
-  return s.freed_since_trim > 0;
+  return s.freed_since_full_trim;
 }
+
+uint64_t resident_bytes() { return resident_locked(state()); }
 
 void trim_segment() {
   State &s = state();
   std::lock_guard<std::mutex> g(s.lock);
   trim_locked(s);
+}
+
+void set_trim_in_slices(bool on) {
+  State &s = state();
+  std::lock_guard<std::mutex> g(s.lock);
+  s.trim_in_slices += on ? 1 : -1;
+}
+
+bool trim_due() {
+  State &s = state();
+  std::lock_guard<std::mutex> g(s.lock);
+  return s.trim_due;
+}
+
+void request_trim() {
+  State &s = state();
+  std::lock_guard<std::mutex> g(s.lock);
+  start_trim(s, UINT64_MAX);
+}
+
+bool trim_step(uint64_t budget) {
+  State &s = state();
+  std::lock_guard<std::mutex> g(s.lock);
+  if (!s.trim_due) return false;
+  return trim_slice_locked(s, budget);
 }
 
 }  // namespace corvix

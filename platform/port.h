@@ -1,9 +1,11 @@
-// What the server loop needs of a message beyond the kernel's calls: who sent it, and the
-// status its reply carries.
+// What the server loop needs of a port beyond the kernel's calls: who sent a message, the
+// status its reply carries, why a port could not be made, connection limits and a clean end
+// on a signal.
 #ifndef CORVIX_PLATFORM_PORT_H
 #define CORVIX_PLATFORM_PORT_H
 
 #include <cstdint>
+#include <string>
 
 #include "corvix/platform.h"
 
@@ -14,6 +16,29 @@ uint32_t message_owner(const PPCMessage *msg);
 // A negative status makes the host's send fail with it (for example an argument block that
 // is not the host's).
 void set_message_status(PPCMessage *msg, int32_t status);
+
+// Why open_port failed: `taken` when a live server already holds the name.
+struct PortFailure {
+  bool taken = false;
+  std::string reason;
+};
+// PPCCreatePort for the name, saying why it failed.
+PPCPort *open_port(const char *name, PortFailure *why);
+
+// Connection limits of ports made from now on: connections of one host process, and of all
+// hosts together (0: derived from the descriptor limit). Past them a new host is refused.
+struct PortLimits {
+  int per_process = 64;
+  int total = 0;
+};
+void set_port_limits(const PortLimits &limits);
+
+// SIGINT, SIGTERM and SIGHUP end the wait of every port of this process (PPCWaitPort
+// returns 0) instead of the process, so the server can remove its name. Call from the main
+// thread before any other thread starts.
+void stop_on_signals();
+// The signal that asked to stop, or 0.
+int stop_signal();
 
 }  // namespace corvix
 

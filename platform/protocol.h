@@ -4,6 +4,7 @@
 #ifndef CORVIX_PLATFORM_PROTOCOL_H
 #define CORVIX_PLATFORM_PROTOCOL_H
 
+#include <cerrno>
 #include <cstdint>
 #include <string>
 
@@ -35,16 +36,22 @@ struct Reply {
 
 static_assert(sizeof(Request) == 16 && sizeof(Reply) == 16);
 
+// A hello with a negative status and no descriptor refuses the connection.
+constexpr int32_t kRefusedProcessLimit = -EUSERS;   // too many connections from that process
+constexpr int32_t kRefusedServerLimit = -ECONNREFUSED;  // too many connections in all
+
 // Sends the hello with the segment's descriptor attached (never blocks).
 bool send_hello(int socket_fd, Reply hello, int segment_fd);
 // Receives a hello: the descriptor it carried (close-on-exec), or -1 when the record is not a
-// hello of this protocol or carries none.
+// hello of this protocol or carries none (a refusal: *hello holds its status).
 int receive_hello(int socket_fd, Reply *hello);
 
 // The runtime directory holding the ports' sockets: $CORVIX_RUNTIME_DIR, else
 // $XDG_RUNTIME_DIR/corvix, else /tmp/corvix-<uid>. Made with mode 0700 when missing; refused
 // (empty result, *error set) when it is not a directory of ours closed to group and others.
 std::string runtime_dir(std::string *error);
+// The same directory's path, neither made nor checked.
+std::string runtime_dir_path();
 // The socket path of a port name; empty (and *error set) for a bad name or a path too long.
 std::string socket_path(const std::string &name, std::string *error);
 

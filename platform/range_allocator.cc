@@ -20,11 +20,41 @@ void RangeAllocator::erase_free(std::map<uint64_t, uint64_t>::iterator it) {
   free_by_addr_.erase(it);
 }
 
+// An owner outside any group has a quota of its own, keyed apart from every group.
+uint64_t RangeAllocator::quota_key(uint32_t owner) const {
+  auto g = group_of_.find(owner);
+  return g == group_of_.end() ? (uint64_t{1} << 32 | owner) : g->second;
+}
+
 void RangeAllocator::charge(uint32_t owner, int64_t bytes, int64_t blocks) {
   Usage &u = usage_[owner];
   u.bytes += static_cast<uint64_t>(bytes);
   u.blocks += static_cast<uint64_t>(blocks);
   if (u.blocks == 0) usage_.erase(owner);
+  const uint64_t key = quota_key(owner);
+  uint64_t &q = quota_usage_[key];
+  q += static_cast<uint64_t>(bytes);
+  if (q == 0) quota_usage_.erase(key);
+}
+
+void RangeAllocator::join_group(uint32_t owner, uint64_t group) {
+  // Whatever the owner already holds moves to the group's account.
+  const uint64_t held = owner_bytes(owner);
+  charge(owner, -static_cast<int64_t>(held), 0);
+  group_of_[owner] = group;
+  charge(owner, static_cast<int64_t>(held), 0);
+}
+
+void RangeAllocator::leave_group(uint32_t owner) {
+  const uint64_t held = owner_bytes(owner);
+  charge(owner, -static_cast<int64_t>(held), 0);
+  group_of_.erase(owner);
+  charge(owner, static_cast<int64_t>(held), 0);
+}
+
+uint64_t RangeAllocator::quota_bytes(uint32_t owner) const {
+  auto it = quota_usage_.find(quota_key(owner));
+  return it == quota_usage_.end() ? 0 : it->second;
 }
 
 uint64_t RangeAllocator::owner_bytes(uint32_t owner) const {
@@ -40,11 +70,8 @@ uint64_t RangeAllocator::owner_blocks(uint32_t owner) const {
 uint64_t RangeAllocator::allocate(uint64_t size, uint32_t owner) {
   if (size > (UINT64_MAX >> 1)) return 0;
   const uint64_t reserved = size == 0 ? kGranule : (size + kGranule - 1) / kGranule * kGranule;
-  if (owner != 0) {
-    auto q = quota_.find(owner);
-    const uint64_t limit = q == quota_.end() ? default_quota_ : q->second;
-    if (reserved > limit || owner_bytes(owner) > limit - reserved) return 0;
-  }
+  if (owner != 0 && (reserved > default_quota_ || quota_bytes(owner) > default_quota_ - reserved))
+    return 0;
   auto fit = free_by_size_.lower_bound({reserved, 0});
   if (fit == free_by_size_.end()) return 0;
   const uint64_t addr = fit->second;

@@ -41,10 +41,15 @@ class RangeAllocator {
   const Block *block_at(uint64_t addr) const;
   void set_owner(uint64_t addr, uint32_t owner);
 
-  void set_quota(uint32_t owner, uint64_t bytes) { quota_[owner] = bytes; }
+  // Every owner other than 0 may hold `bytes` in all; owners that joined one group (the
+  // connections of one host process) share one such quota.
   void set_default_quota(uint64_t bytes) { default_quota_ = bytes; }
+  void join_group(uint32_t owner, uint64_t group);
+  void leave_group(uint32_t owner);
   uint64_t owner_bytes(uint32_t owner) const;
   uint64_t owner_blocks(uint32_t owner) const;
+  // Bytes held by the owners that share `owner`'s quota.
+  uint64_t quota_bytes(uint32_t owner) const;
 
   uint64_t live_blocks() const { return live_.size(); }
   uint64_t live_bytes() const { return live_bytes_; }
@@ -58,6 +63,7 @@ class RangeAllocator {
   void insert_free(uint64_t addr, uint64_t size);
   void erase_free(std::map<uint64_t, uint64_t>::iterator it);
   void charge(uint32_t owner, int64_t bytes, int64_t blocks);
+  uint64_t quota_key(uint32_t owner) const;
 
   std::set<std::pair<uint64_t, uint64_t>> free_by_size_;  // (size, addr)
   std::map<uint64_t, uint64_t> free_by_addr_;             // addr -> size
@@ -67,7 +73,8 @@ class RangeAllocator {
     uint64_t blocks = 0;
   };
   std::unordered_map<uint32_t, Usage> usage_;
-  std::unordered_map<uint32_t, uint64_t> quota_;
+  std::unordered_map<uint32_t, uint64_t> group_of_;     // owner -> group
+  std::unordered_map<uint64_t, uint64_t> quota_usage_;  // quota key -> reserved bytes
   uint64_t default_quota_ = UINT64_MAX;
   uint64_t live_bytes_ = 0;
   uint64_t free_bytes_ = 0;

@@ -1,6 +1,7 @@
 #include "server/server.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "corvix/platform.h"
@@ -51,7 +52,10 @@ int serve(PPCPort *port) {
   while (!quit) {
     PPCWaitPort(port);
     PPCMessage *msg = PPCGetMessage(port);
-    if (msg == nullptr) continue;
+    if (msg == nullptr) {
+      if (stop_signal() != 0) break;  // a signal ends the service like a quit command
+      continue;
+    }
     quit = handle(msg);
     PPCCacheFlushAll();
     PPCReplyMessage(msg);
@@ -62,9 +66,14 @@ int serve(PPCPort *port) {
 }
 
 int run_server(const char *name) {
-  const PPCTagItem tags[] = {{PPCPORTTAG_NAME, reinterpret_cast<uintptr_t>(name)}, {TAG_END, 0}};
-  PPCPort *port = PPCCreatePort(tags);
-  if (port == nullptr) return 0;
+  PortFailure why;
+  PPCPort *port = open_port(name, &why);
+  if (port == nullptr) {
+    // What the caller asked for holds when another server serves the name; otherwise no
+    // server serves it, and that is a failure.
+    std::fprintf(stderr, "corvixd: port '%s': %s\n", name, why.reason.c_str());
+    return why.taken ? 0 : 1;
+  }
   return serve(port);
 }
 

@@ -13,9 +13,11 @@ inline constexpr char kPortName[] = CORVIX_PORT_NAME;
 // The graphics library version the start-up asks for.
 inline constexpr uint32_t kGraphicsVersion = 39;
 
-// Serves `port` until a quit command, then deletes it. Returns the exit code (0).
+// Serves `port` until a quit command (or a stop signal, see stop_on_signals), then deletes
+// it. Returns the exit code (0).
 int serve(PPCPort *port);
-// Creates the port `name` and serves it: 0 at every end, also when the port cannot be made.
+// Creates the port `name` and serves it. When the port cannot be made, says why in one line
+// on standard error and returns 0 if another server serves the name, 1 otherwise.
 int run_server(const char *name);
 
 }  // namespace corvix

@@ -1,4 +1,5 @@
 // The range allocator against a trivial model, and PPCAllocVec's contract.
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -7,8 +8,10 @@
 #include <cstring>
 #include <map>
 #include <random>
+#include <set>
 
 #include "platform/memory.h"
+#include "platform/owner_ids.h"
 #include "platform/range_allocator.h"
 #include "tests/support.h"
 
@@ -130,26 +133,94 @@ TEST_F(PPCAllocVecTest, HostQuotaAndReclaim) {
   EXPECT_EQ(PPCAllocVec(200000, MEMF_ANY), nullptr) << "routines run under the host's quota";
   for (uint32_t o : {host, other}) release_owner(o);
   EXPECT_EQ(owner_blocks(host), 0u);
+  // Two connections of one process share its quota; when one goes, its share comes back.
+  const uint32_t first = acquire_owner(777), second = acquire_owner(777);
+  EXPECT_NE(alloc_for(first, 600000, MEMF_ANY), 0u);
+  EXPECT_EQ(alloc_for(second, 600000, MEMF_ANY), 0u);
+  retire_owner(first);
+  EXPECT_NE(alloc_for(second, 600000, MEMF_ANY), 0u);
+  retire_owner(second);
   set_host_quota(saved);
 }
 
 // Freed frame-sized blocks give their pages back; the segment cannot be resized by anyone.
 TEST(Segment, ReleasedPagesReturnAndTheSizeIsSealed) {
-  auto resident = [] {
-    struct stat st{};
-    fstat(segment().fd, &st);
-    return static_cast<uint64_t>(st.st_blocks) * 512;
-  };
   const uint32_t size = 96u << 20;
   auto *p = static_cast<uint8_t *>(PPCAllocVec(size, MEMF_ANY));
   ASSERT_NE(p, nullptr);
   std::memset(p, 1, size);
-  const uint64_t touched = resident();
+  const uint64_t touched = resident_bytes();
   PPCFreeVec(p);
   trim_segment();
-  EXPECT_LT(resident() + size / 2, touched);
+  EXPECT_LT(resident_bytes() + size / 2, touched);
   EXPECT_NE(ftruncate(segment().fd, 0), 0);
   EXPECT_EQ(errno, EPERM);
+}
+
+// Near the wrap of the 32-bit ids: 0 and the allocator's "any owner" are never handed out,
+// and ids still held are skipped until retired.
+TEST(OwnerIds, NeverZeroNeverReservedNeverOneStillHeld) {
+  OwnerIds ids(0xFFFFFFFDu);
+  const uint32_t a = ids.acquire(), b = ids.acquire(), c = ids.acquire(), d = ids.acquire();
+  EXPECT_EQ(std::vector<uint32_t>({a, b, c, d}),
+            std::vector<uint32_t>({0xFFFFFFFDu, 0xFFFFFFFEu, 1u, 2u}))
+      << "past the wrap, skipping the reserved id and 0";
+  ids.retire(b);
+  ids.set_next(0xFFFFFFFDu);  // the counter comes round again
+  EXPECT_EQ(ids.acquire(), 0xFFFFFFFEu) << "the retired id, not the held one before it";
+  EXPECT_EQ(ids.acquire(), 3u) << "ids 1 and 2 are still held";
+  ids.retire(c);
+  ids.set_next(0);
+  EXPECT_EQ(ids.acquire(), 1u);
+}
+
+// Pages of free ranges go back in slices when a server loop asks for them, all of them in the
+// end, and none while the ranges are live.
+TEST(Segment, TrimInSlicesReturnsEveryFreePage) {
+  trim_segment();
+  const uint32_t size = 24u << 20;
+  auto *keep = static_cast<uint8_t *>(PPCAllocVec(size, MEMF_ANY));
+  auto *p = static_cast<uint8_t *>(PPCAllocVec(size, MEMF_ANY));
+  ASSERT_TRUE(keep != nullptr && p != nullptr);
+  std::memset(keep, 1, size);
+  std::memset(p, 1, size);
+  set_trim_in_slices(true);
+  PPCFreeVec(p);
+  request_trim();
+  const uint64_t before = resident_bytes();
+  int slices = 0;
+  while (trim_step(2u << 20)) ++slices;
+  set_trim_in_slices(false);
+  EXPECT_GE(slices, 11) << "slices of 2 MiB over 24 MiB";
+  EXPECT_LE(resident_bytes() + size - (1u << 20), before) << "every free page went back";
+  EXPECT_TRUE(std::all_of(keep, keep + size, [](uint8_t v) { return v == 1; }));
+  PPCFreeVec(keep);
+}
+
+// A stream of frames taken and freed keeps its pages in memory (no frame faults them in
+// again), while pages past the recent working set still go back.
+TEST(Segment, FrameStreamKeepsItsWorkingSetAndGivesBackTheRest) {
+  auto faults = [] {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_minflt;
+  };
+  constexpr uint32_t kFrame = 8u << 20, kBurst = 160u << 20;
+  trim_segment();
+  auto *burst = static_cast<uint8_t *>(PPCAllocVec(kBurst, MEMF_ANY));
+  ASSERT_NE(burst, nullptr);
+  std::memset(burst, 1, kBurst);
+  PPCFreeVec(burst);
+  const auto frame = [] {
+    auto *p = static_cast<uint8_t *>(PPCAllocVec(kFrame, MEMF_CLEAR));
+    std::memset(p, 2, kFrame);
+    PPCFreeVec(p);
+  };
+  frame();
+  const long before = faults();
+  for (int i = 0; i < 96; ++i) frame();  // 768 MiB freed: three looks at the working set
+  EXPECT_LT(faults() - before, long{kFrame / 4096 / 2}) << "frames faulted their pages in again";
+  EXPECT_LT(resident_bytes(), uint64_t{kFrame} + (96u << 20)) << "the burst's pages stayed";
 }
 
 }  // namespace

@@ -135,11 +135,11 @@ TEST_F(CliOperations, LevelsPrintsEachChannelsRange) {
 
 TEST_F(CliOperations, RemapToPensAndPreviews) {
   const std::string coffee = image_path("coffee.ppm");
-  // A palette of 16 colours as a screen would hold them.
   const std::string pal = path("palette.ppm");
-  ASSERT_EQ(corvix({"cut", "--rect", "4x4+300+200", coffee, pal}).code, 0);
+  // A palette of exactly 256 colours, as many as a screen has pens.
+  ASSERT_EQ(corvix({"cut", "--rect", "16x16+300+200", coffee, pal}).code, 0);
   const BitmapPtr palette = load(pal);
-  ColorMap *map = corvix_colormap_create(palette->pixels, 16);
+  ColorMap *map = corvix_colormap_create(palette->pixels, 256);
   uint8_t *pens = gx_allocpalette(map);
   const BitmapPtr image = load(coffee);
   const BitmapPtr want(remapped(image.get(), pens));
@@ -179,11 +179,12 @@ Pnm ppm(std::string bgr, int w, int h) {
 
 TEST_F(CliOperations, Yuv2RgbConvertsEachFrame) {
   const std::string still = media_path("astronaut_512x512.yuv411p");
-  ASSERT_EQ(corvix({"yuv2rgb", "--size", "512x512", still, path("still.ppm")}).code, 0);
+  ASSERT_EQ(
+      corvix({"yuv2rgb", "--chroma", "4", "--size", "512x512", still, path("still.ppm")}).code, 0);
   EXPECT_EQ(read_pnm(path("still.ppm")), ppm(converted(still, 512 * 512, 4), 512, 512));
   // Scaled while converting, written raw as the routine writes it.
-  const Result scaled =
-      corvix({"yuv2rgb", "--size", "512x512", "--resize", "301x203", "--raw", still, "-"});
+  const Result scaled = corvix({"yuv2rgb", "--chroma", "4", "--size", "512x512", "--resize",
+                                "301x203", "--raw", still, "-"});
   const std::string planes = slurp(still);
   const auto *y = reinterpret_cast<const uint8_t *>(planes.data());
   BitmapPtr small(fx_yuvscale_ll(y, y + 512 * 512 * 5 / 4, y + 512 * 512, 512, 512, 301, 203, 4));
@@ -194,13 +195,126 @@ TEST_F(CliOperations, Yuv2RgbConvertsEachFrame) {
   const std::string frames = converted(clip, 224 * 168, 4);
   const size_t frame = 224 * 168 * 3;
   ASSERT_EQ(frames.size(), 8 * frame);
-  ASSERT_EQ(corvix({"-q", "yuv2rgb", "--size", "224x168", clip, path("f-%02d.ppm")}).code, 0);
+  ASSERT_EQ(
+      corvix({"-q", "yuv2rgb", "--chroma", "4", "--size", "224x168", clip, path("f-%02d.ppm")})
+          .code,
+      0);
   for (size_t i = 0; i < 8; ++i) {
     const std::string name = path("f-0" + std::to_string(i + 1) + ".ppm");
     EXPECT_EQ(read_pnm(name), ppm(frames.substr(i * frame, frame), 224, 168)) << name;
   }
   EXPECT_FALSE(exists(path("f-00.ppm")) || exists(path("f-09.ppm")));
-  EXPECT_TRUE(corvix({"yuv2rgb", "--size", "224x168", "--raw", "-"}, clip).out == frames);
+  EXPECT_TRUE(corvix({"yuv2rgb", "--chroma", "4", "--size", "224x168", "--raw", "-"}, clip).out ==
+              frames);
+}
+
+// Worked conversions: Y, Cr, Cb and the colour they give (red, green, blue).
+struct Worked {
+  uint8_t y, cr, cb, r, g, b;
+};
+constexpr Worked kBlack{16, 128, 128, 0, 0, 0}, kRed{81, 240, 90, 253, 0, 0},
+    kGreen{145, 34, 54, 0, 254, 1}, kBlue{41, 110, 240, 1, 0, 255},
+    kOrange{100, 200, 50, 211, 69, 0}, kGrey{126, 128, 128, 128, 128, 128};
+
+// A frame of w x h pixels whose chroma sample (column, row) is grid[row][column], `group`
+// pixels of a row to a sample and, when `half`, two rows to a chroma row. Every pixel's luma
+// is its sample's, so each pixel must come out as that sample's colour.
+struct Built {
+  std::string y, cb, cr;  // planes as stored
+  Pnm picture;            // what they show
+};
+Built build(int w, int h, int group, bool half, const std::vector<std::vector<Worked>> &grid) {
+  Built f{{}, {}, {}, {w, h, 3, {}}};
+  for (const auto &row : grid)
+    for (const Worked &c : row) f.cb += static_cast<char>(c.cb), f.cr += static_cast<char>(c.cr);
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      const Worked &c =
+          grid.at(static_cast<size_t>(half ? y / 2 : y)).at(static_cast<size_t>(x / group));
+      f.y += static_cast<char>(c.y);
+      f.picture.bytes += {static_cast<char>(c.r), static_cast<char>(c.g), static_cast<char>(c.b)};
+    }
+  }
+  return f;
+}
+
+TEST_F(CliOperations, Yuv2RgbGivesEachPixelItsOwnChromaInEveryLayout) {
+  // 4:2:0 with an odd height: rows 0 and 1 share chroma row 0, row 2 takes chroma row 1.
+  const Built yuv420 = build(6, 3, 2, true, {{kRed, kGreen, kBlue}, {kOrange, kBlack, kGrey}});
+  std::string uv;  // NV12: the same samples as U,V pairs
+  for (size_t i = 0; i < yuv420.cb.size(); ++i) uv += {yuv420.cb[i], yuv420.cr[i]};
+  write_file(path("a.yuv420p"), yuv420.y + yuv420.cb + yuv420.cr);
+  write_file(path("a.nv12"), yuv420.y + uv);
+  // Two frames, the second with frame parameters.
+  const std::string frame = yuv420.y + yuv420.cb + yuv420.cr;
+  write_file(path("a.y4m"), "YUV4MPEG2 W6 H3 F25:1 Ip A1:1 C420mpeg2 XYSCSS=420MPEG2\nFRAME\n" +
+                                frame + "FRAME Ip\n" + frame);
+  // Widths that are no multiple of the group: each stored chroma row has a last, partial
+  // group, which the last pixels of the row take.
+  const Built yuv411 = build(5, 2, 4, false, {{kRed, kGreen}, {kBlue, kOrange}});
+  write_file(path("b.y4m"), "YUV4MPEG2 W5 H2 C411\nFRAME\n" + yuv411.y + yuv411.cb + yuv411.cr);
+  const Built yuv422 = build(3, 2, 2, false, {{kGreen, kOrange}, {kGrey, kRed}});
+  write_file(path("c.yuv"), yuv422.y + yuv422.cb + yuv422.cr);
+
+  const std::pair<std::vector<std::string>, const Built *> runs[] = {
+      {{"--pix-fmt", "yuv420p", "--size", "6x3", path("a.yuv420p")}, &yuv420},
+      {{"--pix-fmt", "nv12", "--size", "6x3", path("a.nv12")}, &yuv420},
+      {{path("b.y4m")}, &yuv411},
+      {{"--pix-fmt", "yuv422p", "--size", "3x2", path("c.yuv")}, &yuv422},
+  };
+  for (const auto &[args, want] : runs) {
+    SCOPED_TRACE(testing::PrintToString(args));
+    std::vector<std::string> line = {"yuv2rgb"};
+    line.insert(line.end(), args.begin(), args.end());
+    line.push_back(path("out.ppm"));
+    const Result r = corvix(line);
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(read_pnm(path("out.ppm")), want->picture);
+  }
+  ASSERT_EQ(corvix({"yuv2rgb", path("a.y4m"), path("f%d.ppm")}).code, 0);
+  EXPECT_EQ(read_pnm(path("f1.ppm")), yuv420.picture);
+  EXPECT_EQ(read_pnm(path("f2.ppm")), yuv420.picture);
+  EXPECT_FALSE(exists(path("f3.ppm")));
+  // Doubled in width while converting: column i shows source column i / 2.
+  ASSERT_EQ(corvix({"yuv2rgb", "--resize", "10x2", path("b.y4m"), path("wide.ppm")}).code, 0);
+  Pnm wide{10, 2, 3, {}};
+  for (int i = 0; i < 20; ++i) wide.bytes += yuv411.picture.bytes.substr(3 * (i / 2), 3);
+  EXPECT_EQ(read_pnm(path("wide.ppm")), wide);
+}
+
+TEST_F(CliOperations, Rgb2YuvStoresCbThenCrAndWritesY4mStreams) {
+  // Pure red, then pure blue: Y 81, Cb 90, Cr 240 and Y 41, Cb 240, Cr 110.
+  write_file(path("rb.ppm"), std::string("P6\n2 1\n255\n\xff\0\0\0\0\xff", 17));
+  ASSERT_EQ(corvix({"rgb2yuv", "--pix-fmt", "yuv444p", path("rb.ppm"), path("rb.yuv")}).code, 0);
+  EXPECT_EQ(slurp(path("rb.yuv")), "\x51\x29\x5a\xf0\xf0\x6e");
+  // The same as a y4m stream, chosen by the name; the header names the layout.
+  ASSERT_EQ(
+      corvix({"rgb2yuv", "--chroma", "1", path("rb.ppm"), path("rb.ppm"), path("rb.y4m")}).code, 0);
+  const std::string header = "YUV4MPEG2 W2 H1 F25:1 Ip A1:1 C444\n";
+  EXPECT_EQ(slurp(path("rb.y4m")),
+            header + "FRAME\n" + slurp(path("rb.yuv")) + "FRAME\n" + slurp(path("rb.yuv")));
+  ASSERT_EQ(corvix({"rgb2yuv", "--format", "y4m", "--chroma", "2", path("rb.ppm"), "-"}).code, 0);
+  // 4:2:0 from a 3x3 picture (R B B / B R B / G G K): the top-left sample is the mean of two
+  // red and two blue pixels, and samples past the edges repeat the last column and row.
+  write_file(path("mix.ppm"), std::string("P6\n3 3\n255\n"
+                                          "\xff\0\0\0\0\xff\0\0\xff"
+                                          "\0\0\xff\xff\0\0\0\0\xff"
+                                          "\0\xff\0\0\xff\0\0\0\0",
+                                          38));
+  const std::string luma = "\x51\x29\x29\x29\x51\x29\x91\x91\x10";
+  ASSERT_EQ(corvix({"rgb2yuv", "--pix-fmt", "yuv420p", path("mix.ppm"), path("mix.yuv")}).code, 0);
+  EXPECT_EQ(slurp(path("mix.yuv")), luma + "\xa5\xf0\x36\x80" + "\xaf\x6e\x22\x80");
+  ASSERT_EQ(corvix({"rgb2yuv", "--pix-fmt", "nv12", path("mix.ppm"), path("mix.nv12")}).code, 0);
+  EXPECT_EQ(slurp(path("mix.nv12")), luma + "\xa5\xaf\xf0\x6e\x36\x22\x80\x80");
+  // An odd width: each row's chroma holds ceil(5 / 4) samples, and converting back reads them.
+  const std::string c = image_path("coffee.ppm");
+  ASSERT_EQ(corvix({"cut", "--rect", "5x3+100+100", c, path("odd.ppm")}).code, 0);
+  ASSERT_EQ(corvix({"rgb2yuv", path("odd.ppm"), path("odd.y4m")}).code, 0);
+  const std::string odd = slurp(path("odd.y4m"));
+  EXPECT_EQ(odd.size(),
+            std::string("YUV4MPEG2 W5 H3 F25:1 Ip A1:1 C411\nFRAME\n").size() + 15 + 2 * 2 * 3);
+  ASSERT_EQ(corvix({"yuv2rgb", path("odd.y4m"), path("back.ppm")}).code, 0);
+  EXPECT_EQ(read_pnm(path("back.ppm")).width, 5);
 }
 
 TEST_F(CliOperations, Rgb2YuvWritesTheForwardTransformsPlanesFramesInOrder) {

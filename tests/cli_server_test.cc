@@ -17,10 +17,13 @@ TEST_F(CliServer, AServerProcessGivesTheBytesOfTheEmbeddedOne) {
   uint32_t baseline = 0, blocks = 0;
   corvix_host_stats(h.get(), &baseline, nullptr);
   const std::string still = media_path("astronaut_512x512.yuv411p");
-  const std::string coffee = image_path("coffee.ppm");
+  const std::string coffee = image_path("coffee.ppm"), y4m = path("c.y4m");
+  ASSERT_EQ(corvix({"rgb2yuv", "--pix-fmt", "yuv420p", coffee, coffee, y4m}).code, 0);
   const std::vector<std::vector<std::string>> runs = {
-      {"yuv2rgb", "--size", "512x512", still},
-      {"yuv2rgb", "--size", "512x512", "--resize", "640x360", still},
+      {"yuv2rgb", "--raw", y4m},
+      {"yuv2rgb", "--raw", "--resize", "301x203", y4m},
+      {"yuv2rgb", "--chroma", "4", "--size", "512x512", still},
+      {"yuv2rgb", "--chroma", "4", "--size", "512x512", "--resize", "640x360", still},
       {"scale", "--size", "123x45", coffee},
       {"correct", "--contrast", "80", "--brightness", "30", coffee},
       {"remap", coffee},

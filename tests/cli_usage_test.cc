@@ -41,13 +41,34 @@ TEST_F(CliUsage, HelpListsEveryOperationAndEachHasItsOwnHelp) {
   EXPECT_EQ(corvix({"--version"}).out, std::string("corvix ") + CORVIX_VERSION_STRING + "\n");
 }
 
+TEST_F(CliUsage, BashCompletionOffersOperationsOptionsAndTheirWords) {
+  const std::string script =
+      corvix_binary().substr(0, corvix_binary().size() - 6) + "completion/corvix";
+  ASSERT_TRUE(exists(script));
+  // The words bash would offer for a command line whose last word is being typed.
+  auto offers = [&](const std::string &line) {
+    return shell("bash -c " + quote("source " + quote(script) + "; COMP_WORDS=(" + line +
+                                    "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _corvix; echo "
+                                    "\"${COMPREPLY[*]}\""))
+        .out;
+  };
+  EXPECT_EQ(offers("corvix inv"), "invert\n");
+  EXPECT_EQ(offers("corvix --port studio mir"), "mirror\n");
+  EXPECT_EQ(offers("corvix mirror --h"), "--help --horizontal\n");
+  EXPECT_EQ(offers("corvix turn --angle ''"), "90 180 270\n");
+  EXPECT_EQ(offers("corvix yuv2rgb --pix-fmt y"), "yuv411p yuv422p yuv444p yuv420p\n");
+  EXPECT_EQ(offers("corvix rotate --angle ''"), "\n");
+}
+
 TEST_F(CliUsage, MistakesInTheCommandLineExitWithTwoAndSayWhat) {
   const std::string in = image_path("coffee.ppm"), out = path("out.ppm");
   const std::string still = media_path("astronaut_512x512.yuv411p");  // one 512x512 frame
   const std::pair<std::vector<std::string>, const char *> cases[] = {
       {{}, "name an operation"},
-      {{"enhance", in, out}, "enhance"},
+      {{"enhance", in, out}, "unknown operation 'enhance'\n"},
+      {{"--quiet", "invrt", in, out}, "unknown operation 'invrt'; did you mean 'invert'?"},
       {{"--threads", "0", "invert", in, out}, "--threads"},
+      {{"--threads", "2", "invrt", in, out}, "did you mean 'invert'?"},
       {{"correct", "--contrast", "many", in, out}, "--contrast"},
       {{"fade", "--level", "256", in, in, out}, "0..255"},
       {{"scale", in, out}, "--size"},
@@ -62,14 +83,29 @@ TEST_F(CliUsage, MistakesInTheCommandLineExitWithTwoAndSayWhat) {
       {{"mirror", in, out}, "--vertical"},
       {{"shear", "--shift", "-1,5", in, out}, "0 or more"},
       {{"blit", "--alpha", "5", "--transparency", "5", in, in, out}, "exclude"},
-      // Raw planes whose layout does not fit the file are refused before anything is written.
-      {{"yuv2rgb", "--size", "500x512", still, out}, "not a whole number of 500x512 yuv411p"},
+      // Raw planes whose layout does not fit the file are refused before anything is written,
+      // and a raw layout is never guessed.
+      {{"yuv2rgb", "--size", "500x512", "--chroma", "4", still, out},
+       "not a whole number of 500x512 yuv411p"},
       {{"yuv2rgb", "--size", "512x512", "--chroma", "2", still, out}, "yuv422p"},
-      {{"yuv2rgb", "--size", "510x512", still, out}, "not a multiple of 4"},
+      {{"yuv2rgb", "--size", "512x512", "--pix-fmt", "yuv444p", still, out}, "yuv444p frames"},
       {{"yuv2rgb", "--size", "512x512", "--chroma", "3", still, out}, "4|2|1"},
-      {{"yuv2rgb", "--size", "256x256", still, out}, "holds 4 frames"},
-      {{"yuv2rgb", "--size", "256x256", still, path("f%s.ppm")}, "%d"},
+      {{"yuv2rgb", "--size", "256x256", "--chroma", "4", still, out}, "holds 4 frames"},
+      {{"yuv2rgb", "--size", "256x256", "--chroma", "4", still, path("f%s.ppm")}, "%d"},
+      {{"yuv2rgb", "--size", "512x512", still, out}, "--pix-fmt yuv411p|yuv422p|yuv444p|yuv420p"},
+      {{"yuv2rgb", "--pix-fmt", "nv12", still, out}, "--size WxH"},
+      {{"yuv2rgb", "--pix-fmt", "yuv444p", "--size", "30000x30000", still, out}, "too large"},
+      {{"yuv2rgb", "--chroma", "4", "--pix-fmt", "yuv411p", "--size", "512x512", still, out},
+       "give one"},
+      {{"yuv2rgb", "--size", "4x2", path("one.y4m"), out}, "leave out --size"},
+      {{"rgb2yuv", "--pix-fmt", "nv12", in, path("out.y4m")}, "no y4m form"},
+      // Values out of range wherever they are found: a light map of the wrong size, a palette
+      // of more colours than a screen has pens.
+      {{"blit", "--light", "1,1,1", in, in, out}, "256x256"},
+      {{"remap", "--palette", path("p257.ppm"), in, out}, "at most 256"},
   };
+  write_file(path("one.y4m"), "YUV4MPEG2 W4 H2 C444\nFRAME\n" + std::string(24, 'x'));
+  write_file(path("p257.ppm"), "P6\n257 1\n255\n" + std::string(257 * 3, 'x'));
   for (const auto &[args, message] : cases) refused(args, 2, message, out);
   EXPECT_FALSE(exists(path("fs.ppm")));
 }
@@ -79,16 +115,16 @@ TEST_F(CliUsage, BadInputFailsWithOneAClearMessageAndNoOutputFile) {
   const std::string photo = slurp(coffee);
   write_file(path("short.ppm"), photo.substr(0, photo.size() - 1));
   write_file(path("text.ppm"), "hello\n");
-  write_file(path("plain.ppm"), "P3\n1 1\n255\n0 0 0\n");
+  write_file(path("plain.pbm"), "P1\n1 1\n0\n");
   write_file(path("empty.ppm"), "");
   // A one-byte frame of two values that are no cube index (0..215), and a one-colour palette.
   write_file(path("g.pgm"), "P5\n2 1\n255\n\xd7\xff");
   write_file(path("pal.ppm"), "P6\n1 1\n255\nabc");
   const std::pair<std::string, std::string> inputs[] = {
       {path("missing.ppm"), "cannot read '" + path("missing.ppm") + "': No such file or directory"},
-      {path("short.ppm"), "malformed or truncated PPM file"},
-      {path("text.ppm"), "not a binary PPM"},
-      {path("plain.ppm"), "plain-text"},
+      {path("short.ppm"), "file ends after 719999 of 720000 sample bytes"},
+      {path("text.ppm"), "not a PPM, PGM, PNG or JPEG file"},
+      {path("plain.pbm"), "a plain PBM file, which is not read"},
       {dir_, "is a directory"},
       {path("empty.ppm"), "empty"},
   };
@@ -97,20 +133,47 @@ TEST_F(CliUsage, BadInputFailsWithOneAClearMessageAndNoOutputFile) {
     refused({"invert", input, out}, 1, message, out);
     refused({"rotate", "--angle", "5", input, out}, 1, message, out);
   }
-  refused({"invert", "-", out}, 1, "standard input: malformed or truncated", out,
+  refused({"invert", "-", out}, 1, "standard input: file ends after", out,
           path("short.ppm"));
-  refused({"deinterlace", path("g.pgm"), out}, 1, "needs a colour PPM", out);
+  refused({"deinterlace", path("g.pgm"), out}, 1, "needs a colour image", out);
   // Frames that do not fit together.
   refused({"fade", coffee, image_path("astronaut.ppm"), out}, 1, "600x400", out);
-  refused({"blit", "--light", "1,1,1", coffee, coffee, out}, 1, "256x256", out);
   refused({"pens", "--palette", path("pal.ppm"), path("g.pgm"), out}, 1, "cube index", out);
   // A raw stream whose last frame is cut short fails after the whole frames.
   const std::string planes = slurp(media_path("astronaut_512x512.yuv411p"));
   write_file(path("cut.yuv"), planes.substr(0, planes.size() - 100));
-  const Result cut = corvix({"yuv2rgb", "--size", "128x128", "--raw", "-"}, path("cut.yuv"));
+  const Result cut =
+      corvix({"yuv2rgb", "--chroma", "4", "--size", "128x128", "--raw", "-"}, path("cut.yuv"));
   EXPECT_EQ(cut.code, 1);
   EXPECT_NE(cut.err.find("truncated"), std::string::npos) << cut.err;
   EXPECT_EQ(cut.out.size(), 15u * 128 * 128 * 3);
+  // A server that cannot start says so (with the host library's reason), and nothing is written.
+  const Result no_server = shell("CORVIX_RUNTIME_DIR=/proc/nonexistent \"$CORVIX\" invert " +
+                                 quote(coffee) + " " + quote(out));
+  EXPECT_EQ(no_server.code, 1);
+  EXPECT_EQ(no_server.err.rfind("corvix: invert: cannot start the embedded server", 0), 0u)
+      << no_server.err;
+  EXPECT_FALSE(exists(out));
+  // y4m streams the conversion cannot take, each refused naming what is wrong, and an empty
+  // standard input.
+  const std::string frame = "FRAME\n" + std::string(24, 'x');  // one 4x2 4:4:4 frame
+  const std::pair<std::string, std::string> streams[] = {
+      {"YUV4MPEG2 W4 H2 It C444\n" + frame, "field It: interlaced"},
+      {"YUV4MPEG2 W4 H2 C420p10\n" + frame, "field C420p10: chroma layout not supported"},
+      {"YUV4MPEG2 W4 H2 Cmono\n" + frame, "field Cmono"},
+      {"YUV4MPEG2 W4 H2 C444 XCOLORRANGE=FULL\n" + frame, "field XCOLORRANGE=FULL: full-range"},
+      {"YUV4MPEG2 H2 C444\n" + frame, "no W (width) field"},
+      {"YUV4MPEG2 W4 H0 C444\n" + frame, "field H0: not a height"},
+      {"YUV4MPEG2 W99999999999 H2\n" + frame, "field W99999999999"},
+      {"YUV4MPEG2 W4 H2 C444", "truncated inside the y4m header"},
+      {"YUV4MPEG2 W4 H2 C444\n" + frame.substr(0, 29), "frame 1 has 23 of 24 bytes"},
+      {"YUV4MPEG2 W4 H2 C444\n" + frame + "FRAMES\n", "expected a y4m FRAME header"},
+      {"", "standard input is empty"},
+  };
+  for (const auto &[stream, message] : streams) {
+    write_file(path("in.y4m"), stream);
+    refused({"yuv2rgb", "--raw", "-", out}, 1, message, out, path("in.y4m"));
+  }
 }
 
 TEST_F(CliUsage, AFailedRunLeavesAnOlderOutputFileAsItWas) {
@@ -122,8 +185,8 @@ TEST_F(CliUsage, AFailedRunLeavesAnOlderOutputFileAsItWas) {
   EXPECT_EQ(slurp(out), "older");
   // A stream that breaks off after two of its 16x16 frames leaves no file, not even a temporary.
   write_file(path("cut.yuv"), std::string(1000, 'x'));
-  const Result cut =
-      corvix({"yuv2rgb", "--size", "16x16", "--raw", "-", path("raw")}, path("cut.yuv"));
+  const Result cut = corvix(
+      {"yuv2rgb", "--chroma", "4", "--size", "16x16", "--raw", "-", path("raw")}, path("cut.yuv"));
   EXPECT_EQ(cut.code, 1) << cut.err;
   // A successful run replaces it whole, keeps its permissions and leaves no temporary file.
   ASSERT_EQ(corvix({"cut", "--rect", "2x2+0+0", image_path("coffee.ppm"), out}).code, 0);

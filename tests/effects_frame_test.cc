@@ -5,6 +5,7 @@
 #include <tuple>
 #include <vector>
 
+#include "core/translate.h"
 #include "effects/correct.h"
 #include "effects/fade.h"
 #include "tests/support.h"
@@ -96,36 +97,38 @@ TEST_F(FrameEffects, InPlaceRoutinesOnPhotographsChangeTheRecordsBytesOnly) {
   }
 }
 
-// Every kernel level this CPU runs, over the whole input space: the cross-fade of all 65536
+// At every level this CPU runs, over the whole input space: the cross-fade of all 65536
 // byte pairs (byte k of A is k & 255, of B k >> 8) at every level, and the raise and the
 // replacement at every threshold over an odd length that leaves byte 255 outside. Then the
-// table lookup's permute path against the plain loop at every length past two of its
-// 128-byte steps, over every byte value, through a different permutation at each length.
-TEST(Fades, EveryKernelOverTheWholeInputSpace) {
+// table lookup at every length past two of its 128-byte steps, over
+// every byte value, through a different permutation at each length.
+class FadeKernels : public test::AtEachLevel {};
+CORVIX_AT_EACH_LEVEL(FadeKernels);
+
+TEST_P(FadeKernels, OverTheWholeInputSpace) {
   Bytes a(65536), b(65536), out(65536);
   for (size_t k = 0; k < a.size(); ++k) a[k] = uint8_t(k), b[k] = uint8_t(k >> 8);
-  for (Isa isa = Isa::kPlain; isa <= best_isa(); isa = static_cast<Isa>(int(isa) + 1)) {
-    for (int32_t level = 0; level < 256; ++level) {
-      fade_bytes(isa, a.data(), b.data(), out.data(), a.size(), static_cast<uint8_t>(level));
-      for (size_t k = 0; k < a.size(); ++k)
-        if (out[k] != (b[k] * level + a[k] * (255 - level)) / 255)
-          FAIL() << int(a[k]) << " " << int(b[k]) << " level " << level << ": " << int(out[k]);
-    }
-    for (int t = 1; t < 256; ++t) {
-      Bytes raised(a.begin(), a.begin() + 256), replaced = raised;
-      raise_bytes(isa, raised.data(), 255, static_cast<uint8_t>(t));
-      replace_below(isa, replaced.data(), b.data() + 256, 255, static_cast<uint8_t>(t));
-      for (int k = 0; k < 256; ++k) {
-        ASSERT_EQ(raised[k], k == 255 ? 255 : std::max(k, t));
-        ASSERT_EQ(replaced[k], k < t && k < 255 ? 1 : k);
-      }
+  for (int32_t level = 0; level < 256; ++level) {
+    fade_bytes(a.data(), b.data(), out.data(), a.size(), static_cast<uint8_t>(level));
+    for (size_t k = 0; k < a.size(); ++k)
+      if (out[k] != (b[k] * level + a[k] * (255 - level)) / 255)
+        FAIL() << int(a[k]) << " " << int(b[k]) << " level " << level << ": " << int(out[k]);
+  }
+  for (int t = 1; t < 256; ++t) {
+    Bytes raised(a.begin(), a.begin() + 256), replaced = raised;
+    raise_bytes(raised.data(), 255, static_cast<uint8_t>(t));
+    replace_below(replaced.data(), b.data() + 256, 255, static_cast<uint8_t>(t));
+    for (int k = 0; k < 256; ++k) {
+      ASSERT_EQ(raised[k], k == 255 ? 255 : std::max(k, t));
+      ASSERT_EQ(replaced[k], k < t && k < 255 ? 1 : k);
     }
   }
-  for (size_t n = 0; n < 300 && best_isa() == Isa::kAvx512Vbmi; ++n) {
-    Bytes plain(a.begin(), a.begin() + 400), wide = plain;
-    apply_table_plain(plain.data() + 1, n, a.data() + 3 * n);
-    apply_table_avx512vbmi(wide.data() + 1, n, a.data() + 3 * n);
-    ASSERT_EQ(plain, wide) << n;
+  for (size_t n = 0; n < 300; ++n) {
+    const uint8_t *table = a.data() + 3 * n;
+    Bytes want(a.begin(), a.begin() + 400), got = want;
+    for (size_t k = 1; k <= n; ++k) want[k] = table[want[k]];
+    translate_bytes(got.data() + 1, n, table);
+    ASSERT_EQ(want, got) << n;
   }
 }
 

@@ -1,10 +1,12 @@
 // Mirror, invert and turns: photographs against the pixel-by-pixel definition and the plain
 // walk, turn algebra, and every faster frame kernel against its plain version.
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <tuple>
 #include <vector>
 
+#include "core/translate.h"
 #include "effects/frame_kernels.h"
 #include "tests/support.h"
 
@@ -85,21 +87,24 @@ TEST_F(EffectsGeometry, TurnsAndMirrorsOfPhotographs) {
   gx_freebitmap(src);
 }
 
-// The faster pixel kernels against the plain ones at every length up to a few blocks, in
-// exact-size buffers so nothing may reach past them.
-TEST(FrameKernels, FastPathsMatchThePlainOnes) {
+// At every level this CPU runs, the pixel kernels against the plain ones at every length up
+// to a few blocks, in exact-size buffers so nothing may reach past them.
+class FrameKernels : public test::AtEachLevel {};
+CORVIX_AT_EACH_LEVEL(FrameKernels);
+
+TEST_P(FrameKernels, MatchThePlainOnes) {
   std::mt19937 rng(5);
   uint8_t tables[3][256];  // a different permutation for each channel
   for (int c = 0; c < 3; ++c)
     for (int i = 0; i < 256; ++i) tables[c][i] = uint8_t(i * (2 * c + 3) + 17 * c);
   for (int64_t count = 0; count < 420; ++count) {
-    // Every byte value in every channel position through random tables, then the random
-    // pixels that gives reversed; ranges over values in 40..199 with one pixel at the ends.
+    // Every byte value in every channel position through the tables, then the pixels that
+    // gives reversed; ranges over values in 40..199 with one pixel at the ends.
     Bytes a(3 * size_t(count)), c(a.size());
     for (size_t i = 0; i < a.size(); ++i) a[i] = uint8_t(i / 3 + 85 * (i % 3) + count);
     Bytes b = a;
-    lookup_pixels_plain(a.data(), count, tables);
-    lookup_pixels(b.data(), count, tables);
+    for (size_t i = 0; i < a.size(); ++i) a[i] = tables[i % 3][a[i]];
+    translate_pixels(b.data(), size_t(count), tables);
     ASSERT_EQ(b, a) << count;
     reverse_copy_pixels(a.data(), c.data(), count);
     reverse_pixels(b.data(), count);
@@ -111,6 +116,58 @@ TEST(FrameKernels, FastPathsMatchThePlainOnes) {
     const auto p = channel_ranges_plain(c.data(), count), f = channel_ranges(c.data(), count);
     ASSERT_EQ(0, std::memcmp(&p, &f, sizeof p)) << count;
   }
+}
+
+// The negative and the upside-down mirror at widths around the register sizes (a row of
+// 21 pixels is 63 bytes, of 43 pixels 129), with a byte after the frame that must stay; the
+// quarter turns at sizes around the 16 x 16 tiles against the plain walk.
+TEST_P(FrameKernels, NegativeMirrorAndTurnsAtAwkwardSizes) {
+  std::mt19937 rng(9);
+  for (int32_t w : {1, 5, 10, 11, 21, 22, 42, 43, 64, 85, 300}) {
+    for (int32_t h : {1, 2, 3, 7}) {
+      Bytes px(3 * size_t(w) * h + 1);
+      for (auto &v : px) v = uint8_t(rng());
+      const Bytes start = px;
+      Bitmap b{px.data(), w, h, 3};
+      fxx_invert_ll(&b);
+      for (size_t k = 0; k + 1 < px.size(); ++k) ASSERT_EQ(px[k], 255 - start[k]) << w << "x" << h;
+      ASSERT_EQ(px.back(), start.back());
+      std::copy(start.begin(), start.end(), px.begin());
+      fxx_mirror_ll(&b, 1, 0);
+      ASSERT_EQ(Bytes(px.begin(), px.end() - 1),
+                mirrored(Bytes(start.begin(), start.end() - 1), w, h, true, false))
+          << w << "x" << h;
+      ASSERT_EQ(px.back(), start.back());
+    }
+  }
+  for (int32_t w : {1, 15, 16, 17, 33, 64, 65, 130})
+    for (int32_t h : {1, 15, 16, 17, 48, 70})
+      for (bool clockwise : {true, false}) {
+        Bytes src(3 * size_t(w) * h), want(src.size()), got(src.size() + 1, 0xA5);
+        for (auto &v : src) v = uint8_t(rng());
+        quarter_turn_plain(src.data(), want.data(), w, h, clockwise);
+        quarter_turn(src.data(), got.data(), w, h, clockwise);
+        ASSERT_EQ(got.back(), 0xA5);
+        got.pop_back();
+        ASSERT_EQ(want, got) << w << "x" << h << (clockwise ? " clockwise" : "");
+      }
+}
+
+// The environment's say: CORVIX_NO_SIMD forces the plain forms unless it is empty or 0,
+// CORVIX_SIMD caps the level by name but never raises it past the CPU's, other names are
+// ignored.
+TEST(SimdLevel, TheEnvironmentCapsTheCpusLevel) {
+  const Simd v = Simd::kAvx512Vbmi, a2 = Simd::kAvx2, p = Simd::kPlain;
+  EXPECT_EQ(level_for(v, nullptr, nullptr), v);
+  EXPECT_EQ(level_for(v, "1", nullptr), p);
+  EXPECT_EQ(level_for(v, "yes", "avx512"), p);
+  EXPECT_EQ(level_for(v, "0", nullptr), v);
+  EXPECT_EQ(level_for(v, "", nullptr), v);
+  EXPECT_EQ(level_for(v, "0", "avx2"), a2);
+  EXPECT_EQ(level_for(v, nullptr, "avx512"), Simd::kAvx512);
+  EXPECT_EQ(level_for(a2, nullptr, "avx512vbmi"), a2);
+  EXPECT_EQ(level_for(v, nullptr, "plain"), p);
+  EXPECT_EQ(level_for(v, nullptr, "AVX2 "), v);
 }
 
 }  // namespace

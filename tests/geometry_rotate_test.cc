@@ -3,6 +3,7 @@
 #include <cmath>
 #include <tuple>
 #include <utility>
+#include <vector>
 
 #include "tests/support.h"
 
@@ -42,6 +43,39 @@ TEST_F(RotateTest, MatchesIndependentlyComputedResults) {
     EXPECT_EQ(std::tuple(r->width, r->height, fingerprint(r)), std::tuple(c.d, c.e, c.hash))
         << c.w << "x" << c.h << " at " << c.angle;
     for (Bitmap *b : {src, r}) gx_freebitmap(b);
+  }
+}
+
+// At every level, a photograph cut to sizes around the eight-pixel groups and turned by
+// angles with every kind of fraction, against the plain level's bytes: the background where
+// the sample leaves the source, the bottom rows (whose reads end at the source's end) and
+// the last group of each row (fewer than eight pixels) included.
+class RotateLevels : public test::AtEachLevel {};
+CORVIX_AT_EACH_LEVEL(RotateLevels);
+
+TEST_P(RotateLevels, SameBytesAsThePlainLevel) {
+  const test::Image im = test::load_image("coffee.ppm");
+  for (int32_t bpp : {1, 3}) {
+    for (const auto &[w, h] : {std::pair{2, 2}, {3, 9}, {16, 5}, {17, 18}, {61, 40}, {200, 150}}) {
+      Bitmap *src = gx_allocrawbitmap(w, h, bpp);
+      for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w * bpp; ++x)
+          src->pixels[y * w * bpp + x] = im.rgb[size_t(y) * 3 * im.width + x];
+      for (float angle : {0.0f, 30.0f, -30.0f, 45.0f, 90.0f, 0.001f, 179.9f, 271.3f}) {
+        const Simd level = set_simd_level(Simd::kPlain);
+        Bitmap *want = gx_rotatebitmap(src, 7, 300, -2, angle);
+        set_simd_level(level);
+        Bitmap *got = gx_rotatebitmap(src, 7, 300, -2, angle);
+        ASSERT_TRUE(want != nullptr && got != nullptr);
+        const size_t n = size_t(want->width) * want->height * bpp;
+        ASSERT_EQ(std::vector<uint8_t>(got->pixels, got->pixels + n),
+                  std::vector<uint8_t>(want->pixels, want->pixels + n))
+            << w << "x" << h << "x" << bpp << " at " << angle;
+        gx_freebitmap(want);
+        gx_freebitmap(got);
+      }
+      gx_freebitmap(src);
+    }
   }
 }
 

@@ -20,6 +20,23 @@ int main(void) {
 C
 cc "$prefix/use.c" -o "$prefix/use" $(pkg-config --cflags --libs corvix) -Wl,-rpath,"$(pkg-config --variable=libdir corvix)"
 [ "$("$prefix/use")" = ok ]
+# The static library, linked by what pkg-config --static says, needs no libcorvix.so at run time.
+static=$(pkg-config --static --libs corvix | sed 's/-lcorvix\b/-l:libcorvix.a/')
+cc "$prefix/use.c" -o "$prefix/use-static" $(pkg-config --cflags corvix) $static
+[ "$("$prefix/use-static")" = ok ]
+if ldd "$prefix/use-static" | grep -q libcorvix; then echo "use-static needs libcorvix.so"; exit 1; fi
+# The tools come with their man pages and bash completion, where the build made them.
+if [ -x "$build/corvix" ]; then
+  [ -s "$prefix/share/bash-completion/completions/corvix" ]
+  if command -v help2man >/dev/null; then
+    for page in corvix corvixd; do
+      grep -q '^\.SH NAME' "$prefix/share/man/man1/$page.1" || {
+        echo "no man page for $page"
+        exit 1
+      }
+    done
+  fi
+fi
 mkdir "$prefix/consumer"
 cat > "$prefix/consumer/CMakeLists.txt" <<'CM'
 cmake_minimum_required(VERSION 3.20)

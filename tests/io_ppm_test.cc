@@ -20,14 +20,9 @@ using namespace std::string_literals;
 
 const std::string kPhotos = CORVIX_TEST_IMAGES "/"s;
 
-std::string file_bytes(const std::string &path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
-}
-void put_file(const std::string &path, const std::string &bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-bool run(const std::string &command) { return std::system(command.c_str()) == 0; }
+using test::file_bytes;
+using test::put_file;
+bool run(const std::string &command) { return test::run_shell(command); }
 
 // "<width>x<height>x<bytes per pixel> <pixels>" of a bitmap, "null" for none.
 std::string shape(const Bitmap *b) {

@@ -1,7 +1,5 @@
 // Fuzz target for the PPM reader. Any bytes, read as a file, must load or be refused without
 // a fault, leak or undefined behaviour; whatever loads must save and load back unchanged.
-// The allocation seam is served from malloc here, so AddressSanitizer guards every record
-// and pixel buffer to the byte (the shared segment is invisible to it).
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -12,15 +10,9 @@
 #include <string>
 
 #include "corvix/corvix.h"
-#include "io/ppm.h"
+#include "tests/fuzz_support.h"
 
 namespace {
-
-// Stops the run, naming the condition that failed.
-#define CHECK(cond) \
-  ((cond) ? void() : (std::fprintf(stderr, "ppm_fuzz: %s fails\n", #cond), std::abort()))
-
-long g_live_blocks = 0;
 
 // A file in a scratch directory that goes at exit.
 std::string scratch_file() {
@@ -33,24 +25,12 @@ std::string scratch_file() {
 
 }  // namespace
 
-// Every block cleared, which MEMF_ANY allows.
-extern "C" void *PPCAllocVec(uint32_t size, uint32_t /*attr*/) {
-  void *p = size > INT32_MAX ? nullptr : std::calloc(1, size == 0 ? 1 : size);
-  g_live_blocks += p != nullptr;
-  return p;
-}
-
-extern "C" void PPCFreeVec(void *block) {
-  g_live_blocks -= block != nullptr;
-  std::free(block);
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   // The input as a regular file, so the reader sees a size as it does on disk.
   static const int fd = memfd_create("ppm-fuzz-input", MFD_CLOEXEC);
   CHECK(fd >= 0 && ftruncate(fd, 0) == 0 && pwrite(fd, data, size, 0) == ssize_t(size));
   CHECK(lseek(fd, 0, SEEK_SET) == 0);
-  if (Bitmap *b = corvix::load_ppm_fd(fd)) {
+  if (Bitmap *b = gx_loadppmasbitmapfd(fd)) {
     const std::string path = scratch_file();
     CHECK(gx_savebitmapasppm(b, path.c_str()) == 1);
     Bitmap *back = gx_loadppmasbitmap(path.c_str());

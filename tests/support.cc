@@ -16,6 +16,7 @@
 #include <thread>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -105,6 +106,8 @@ ServerProcess::ServerProcess(std::vector<std::string> args, bool wait_for_port) 
   posix_spawn_file_actions_t fa;
   posix_spawn_file_actions_init(&fa);
   posix_spawn_file_actions_addopen(&fa, 1, out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&fa, 2, (out_path_ + ".err").c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
   pid_t pid = -1;
   if (posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ) != 0) pid = -1;
   posix_spawn_file_actions_destroy(&fa);
@@ -154,9 +157,25 @@ std::string ServerProcess::output() const {
   return std::string(std::istreambuf_iterator<char>(f), {});
 }
 
+std::string ServerProcess::errors() const {
+  std::ifstream f(out_path_ + ".err");
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
 Host::Host(const std::string &port_name)
     : corvix::Host((runtime_dir(), corvix_host_open(port_name.c_str()))) {}
 
 Host::Host() : corvix::Host((runtime_dir(), corvix_host_embedded())) {}
+
+std::string file_bytes(const std::string &path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+void put_file(const std::string &path, const std::string &bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+bool run_shell(const std::string &command) { return std::system(command.c_str()) == 0; }
 
 }  // namespace corvix::test

@@ -6,9 +6,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
+#include "core/cpu.h"
 #include "corvix/corvix.h"
 #include "corvix/host.hpp"
 
@@ -71,8 +73,9 @@ class ServerProcess {
   // signal ended it.
   int wait_exit(int timeout_ms);
   void signal(int sig);
-  // What the process wrote to its standard output.
+  // What the process wrote to its standard output, and to its standard error.
   std::string output() const;
+  std::string errors() const;
 
  private:
   std::string name_, out_path_;
@@ -96,6 +99,40 @@ class Host : public corvix::Host {
   }
 };
 
+// A whole file's bytes ("" when it cannot be read); a file holding exactly `bytes`.
+std::string file_bytes(const std::string &path);
+void put_file(const std::string &path, const std::string &bytes);
+// Whether a shell command line succeeds.
+bool run_shell(const std::string &command);
+
+// ---- Instruction-set levels ----------------------------------------------------------
+
+// A test run once per level (core/cpu.h) with the whole process set to it, so the public
+// routines take that level's forms; the levels this CPU lacks say SKIPPED. Instantiate with
+// CORVIX_AT_EACH_LEVEL(Suite).
+class AtEachLevel : public ::testing::TestWithParam<Simd> {
+ protected:
+  void SetUp() override {
+    if (GetParam() > cpu_simd()) GTEST_SKIP() << simd_name(GetParam()) << " is not on this CPU";
+    before_ = set_simd_level(GetParam());
+  }
+  void TearDown() override { set_simd_level(before_); }
+
+ private:
+  Simd before_ = simd_level();
+};
+
+#define CORVIX_AT_EACH_LEVEL(suite)                                                          \
+  INSTANTIATE_TEST_SUITE_P(Level, suite, ::testing::ValuesIn(::corvix::kSimdLevels),         \
+                           [](const ::testing::TestParamInfo<::corvix::Simd> &info) {        \
+                             return std::string(::corvix::simd_name(info.param));            \
+                           })
+
 }  // namespace corvix::test
+
+namespace corvix {
+// Test names and messages show a level by its name.
+inline void PrintTo(Simd level, std::ostream *os) { *os << simd_name(level); }
+}  // namespace corvix
 
 #endif

@@ -1,5 +1,6 @@
 // Every routine that splits its rows across threads gives the same bytes at any thread count:
-// on the photographs and on odd sizes, with every frame split however small.
+// on the photographs and on odd sizes, with every frame split however small, and at every
+// level (each level's kernels take the runs' slices).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -166,18 +167,22 @@ const Case kCases[] = {
      }},
 };
 
-class ThreadInvariance : public ::testing::Test {
+class ThreadInvariance : public AtEachLevel {
  protected:
-  void SetUp() override { set_min_run_work(1); }
+  void SetUp() override {
+    AtEachLevel::SetUp();
+    set_min_run_work(1);
+  }
   void TearDown() override {
     set_min_run_work(0);
     corvix_set_threads(0);
+    AtEachLevel::TearDown();
   }
 };
 
 // The photographs, and odd crops of them: a prime width and height, one row, one column,
 // two rows (fewer rows than threads).
-TEST_F(ThreadInvariance, SameBytesAtOneTwoThreeAndSevenThreads) {
+TEST_P(ThreadInvariance, SameBytesAtOneTwoThreeAndSevenThreads) {
   const Image coffee = load_image("coffee.ppm"), astronaut = load_image("astronaut.ppm");
   const std::pair<std::string, Image> images[] = {
       {"coffee", coffee},           {"astronaut", astronaut},
@@ -199,6 +204,8 @@ TEST_F(ThreadInvariance, SameBytesAtOneTwoThreeAndSevenThreads) {
     }
   }
 }
+
+CORVIX_AT_EACH_LEVEL(ThreadInvariance);
 
 }  // namespace
 }  // namespace corvix::test

@@ -54,15 +54,19 @@ typedef struct PPCTagItem {
 typedef struct PPCPort PPCPort;
 typedef struct PPCMessage PPCMessage;
 
-/* NULL when the name is taken by a live server, the runtime directory is unsafe, or the
- * socket cannot be made. */
+/* NULL when the name is taken by a live server (failure class CORVIX_E_REFUSED), the
+ * runtime directory is unsafe, the name is not a plain file name, or the socket cannot be
+ * made (CORVIX_E_IO); corvix_last_error() says which. */
 CORVIX_API PPCPort *PPCCreatePort(const PPCTagItem *tags);
-/* Returns once at least one message waits (serving memory requests of hosts meanwhile). */
+/* Returns 1 once at least one message waits, serving the hosts' memory requests meanwhile
+ * (one request in work per host: a host's next request is read only after its reply was
+ * delivered). Returns 0 when a stop signal ended the wait. */
 CORVIX_API uint32_t PPCWaitPort(PPCPort *port);
 CORVIX_API PPCMessage *PPCGetMessage(PPCPort *port);
 CORVIX_API uint32_t PPCGetMessageAttr(PPCMessage *msg, uint32_t tag);
 CORVIX_API void PPCReplyMessage(PPCMessage *msg);
-/* Closes every connection, removes the name; the low 16 bits are non-zero once deleted. */
+/* Closes every connection, removes the name (socket and lock file); the low 16 bits are
+ * non-zero once deleted. */
 CORVIX_API uint32_t PPCDeletePort(PPCPort *port);
 /* A full memory fence: every write before it is visible to the hosts. */
 CORVIX_API void PPCCacheFlushAll(void);

@@ -1,0 +1,42 @@
+// Nearest sampling: which source index position k of a d-long run takes from an s-long one.
+// The scalers and the scaled blits all step through it.
+#ifndef CORVIX_CORE_SAMPLING_H
+#define CORVIX_CORE_SAMPLING_H
+
+#include <cstdint>
+
+namespace corvix {
+
+// (k x s) / d, truncated, for 0 <= k < d. The callers keep (d - 1) x s within 32 bits.
+inline int32_t sample_index(int32_t k, int32_t s, int32_t d) {
+  return static_cast<int32_t>(int64_t{k} * s / d);
+}
+
+// True when (d - 1) x s, the largest product nearest sampling forms, fits a signed 32-bit
+// value (d >= 1, s >= 0).
+inline bool sampling_fits(int32_t s, int32_t d) { return (int64_t{d} - 1) * s <= INT32_MAX; }
+
+// The indices (k x s) / d for k, k + 1, k + 2, ... without a division per step: it keeps
+// k x s as index x d + rest, with 0 <= rest < d, and adds s at each step. Any k, s and d
+// below 2^32 (d > 0): nothing here wraps.
+class SampleStepper {
+ public:
+  SampleStepper(int64_t k, int64_t s, int64_t d)
+      : index_(k * s / d), rest_(k * s % d), whole_(s / d), part_(s % d), d_(d) {}
+  int64_t index() const { return index_; }
+  void next() {
+    index_ += whole_;
+    rest_ += part_;
+    if (rest_ >= d_) {
+      rest_ -= d_;
+      ++index_;
+    }
+  }
+
+ private:
+  int64_t index_, rest_, whole_, part_, d_;
+};
+
+}  // namespace corvix
+
+#endif
