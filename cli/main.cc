@@ -25,6 +25,7 @@ constexpr int kExitUsage = 2;
 struct Parsed {
   std::string port;
   bool quiet = false;
+  int threads = 0;  // 0: the library's default
   std::string format, background;
   int quality = 90;
   // One entry per operation, in table order.
@@ -67,8 +68,8 @@ class Format : public CLI::Formatter {
   std::string make_usage(const CLI::App *app, std::string) const override {
     const Operation *op = app->get_parent() != nullptr ? find_operation(app->get_name()) : nullptr;
     if (op == nullptr)
-      return "Usage: corvix [--port NAME] [--quiet] [--format F] [--quality N] [--background "
-             "R,G,B] OPERATION [options] FILES...\n";
+      return "Usage: corvix [--port NAME] [--threads N] [--quiet] [--format F] [--quality N] "
+             "[--background R,G,B] OPERATION [options] FILES...\n";
     return std::string("Usage: corvix ") + op->name + " [options] " + op->files + "\n";
   }
   std::string make_positionals(const CLI::App *) const override { return {}; }
@@ -96,7 +97,8 @@ std::string first_word(int argc, char **argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string_view a = argv[i];
     // The tool's options that take a value in the next word.
-    if (a == "--port" || a == "--format" || a == "--quality" || a == "--background") {
+    if (a == "--port" || a == "--threads" || a == "--format" || a == "--quality" ||
+        a == "--background") {
       ++i;
       continue;
     }
@@ -144,6 +146,11 @@ int run(int argc, char **argv) {
   app.add_option("--port", parsed.port, "run server commands in the corvixd serving NAME")
       ->type_name("NAME");
   app.add_flag("--quiet,-q", parsed.quiet, "no progress bar or messages on standard error");
+  app.add_option("--threads", parsed.threads,
+                 "threads for the work done in this process (default: CORVIX_THREADS, else "
+                 "every core it may run on)")
+      ->type_name("N")
+      ->check(CLI::Range(1, 256).description(""));
   app.add_option("--format", parsed.format,
                  "write images as FORMAT whatever the output's name (standard output is "
                  "PPM/PGM otherwise)")
@@ -204,6 +211,7 @@ int run(int argc, char **argv) {
     return kExitUsage;
   }
 
+  if (parsed.threads > 0) corvix_set_threads(parsed.threads);
   try {
     Values values;
     for (const OptionDef &def : op->options) {

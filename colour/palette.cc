@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/cpu.h"
+#include "core/parallel.h"
 #include "core/pixels.h"
 #include "core/translate.h"
 #include "corvix/colour.h"
@@ -168,7 +169,13 @@ void gx_remap24(const uint8_t *source, uint8_t *output, const uint8_t *pens, uin
     corvix::set_error(CORVIX_E_INVALID, "%s is NULL", source ? "output" : "source");
     return;
   }
-  corvix::pick(corvix::kRemap24)(source, output, pens, length);
+  const auto remap = corvix::pick(corvix::kRemap24);
+  // Runs of whole pixels (and whole vector steps but for the last); the last run takes any
+  // partial pixel at the end, as a single pass would.
+  corvix::for_items(length, 192 * 16, int64_t{length} * corvix::kStreamCost,
+                    [&](int64_t first, int64_t end) {
+    remap(source + first, output + first / 3, pens, static_cast<uint32_t>(end - first));
+  });
 }
 
 void gx_remap8(uint8_t *buffer, const uint8_t *table, uint32_t length) {
@@ -176,7 +183,11 @@ void gx_remap8(uint8_t *buffer, const uint8_t *table, uint32_t length) {
     corvix::set_error(CORVIX_E_INVALID, "%s is NULL", buffer ? "table" : "buffer");
     return;
   }
-  corvix::pick(corvix::kRemap8)(buffer, table, length);
+  const auto remap = corvix::pick(corvix::kRemap8);
+  corvix::for_items(length, 4096, int64_t{length} * corvix::kStreamCost,
+                    [&](int64_t first, int64_t end) {
+    remap(buffer + first, table, static_cast<uint32_t>(end - first));
+  });
 }
 
 }  // extern "C"

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/bitmaps.h"
+#include "core/parallel.h"
 #include "core/pixels.h"
 #include "core/sampling.h"
 #include "corvix/bitmap.h"
@@ -71,25 +72,28 @@ bool scale_pixels(const uint8_t *source, uint8_t *destination, uint32_t src_widt
     PPCFreeVec(column);
     return true;
   }
-  uint8_t *out = destination;
-  uint32_t previous = 0;
-  for (uint32_t y = 0; y < dst_height; ++y, out += row_bytes) {
-    const uint32_t sy = (y * src_height) / dst_height;
-    if (y > 0 && sy == previous) {
-      // The same source row again (enlarging): copy the row just written.
-      std::memcpy(out, out - row_bytes, row_bytes);
-      continue;
+  const int64_t work = int64_t{dst_height} * static_cast<int64_t>(row_bytes) * kGatherCost;
+  for_rows(dst_height, work, [&](int64_t first, int64_t end) {
+    uint8_t *out = destination + first * row_bytes;
+    uint32_t previous = 0;
+    for (auto y = static_cast<uint32_t>(first); y < end; ++y, out += row_bytes) {
+      const uint32_t sy = (y * src_height) / dst_height;
+      if (y > first && sy == previous) {
+        // The same source row again (enlarging): copy the row just written.
+        std::memcpy(out, out - row_bytes, row_bytes);
+        continue;
+      }
+      previous = sy;
+      const uint32_t row = pixel * (sy * src_width);
+      const bool no_wrap = row <= UINT32_MAX - largest;
+      if (identity && no_wrap)
+        std::memcpy(out, source + row, row_bytes);
+      else if (pixel == 3)
+        scale_row<3>(source, row, column, out, dst_width, no_wrap);
+      else
+        scale_row<1>(source, row, column, out, dst_width, no_wrap);
     }
-    previous = sy;
-    const uint32_t row = pixel * (sy * src_width);
-    const bool no_wrap = row <= UINT32_MAX - largest;
-    if (identity && no_wrap)
-      std::memcpy(out, source + row, row_bytes);
-    else if (pixel == 3)
-      scale_row<3>(source, row, column, out, dst_width, no_wrap);
-    else
-      scale_row<1>(source, row, column, out, dst_width, no_wrap);
-  }
+  });
   PPCFreeVec(column);
   return true;
 }

@@ -1,6 +1,7 @@
 // YUV to three-byte pixels: one chroma pair per group of N pixels, whole groups only.
 #include "core/error.h"
 #include "core/cpu.h"
+#include "core/parallel.h"
 #include "core/simd.h"
 #include "colour/yuv_tables.h"
 #include "colour/yuvtorgb_simd.h"
@@ -55,15 +56,33 @@ void fx_yuvtorgb_ll(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,
                                       : "destination");
     return;
   }
-  const corvix::GroupsFn fast = corvix::pick(corvix::kVectorGroups);
-  if (count == 0 || group == 0 || fast == nullptr || !corvix::yuv_vector_group(group)) {
-    corvix::yuv_to_rgb_plain(y, cr, cb, destination, count, group);
-    return;
-  }
+  if (count == 0) return;  // nothing to convert
+  // The picked whole-group kernel, or null for the plain loop (no such kernel at this level,
+  // or a group size it does not take).
+  const corvix::GroupsFn picked = corvix::pick(corvix::kVectorGroups);
+  const corvix::GroupsFn fast = corvix::yuv_vector_group(group) ? picked : nullptr;
   // The plain loop's group count: the count raised to whole groups (its last group may carry
-  // the 32-bit pixel counter past 2^32, which ends the loop there).
+  // the 32-bit pixel counter past 2^32, which ends the loop there; such a call stays whole).
   const size_t groups = (size_t{count} + group - 1) / group;
-  fast(y, cr, cb, destination, groups, group);
+  const bool whole = uint64_t{groups} * group > UINT32_MAX;
+  // Runs of whole groups, each converted as a call of its own: a group's pixels depend only
+  // on its own bytes.
+  const int64_t work = static_cast<int64_t>(groups) * group * 3 * corvix::kStreamCost;
+  corvix::for_items(whole ? 1 : static_cast<int64_t>(groups), 64, work,
+                    [&](int64_t first, int64_t end) {
+    const size_t g0 = whole ? 0 : static_cast<size_t>(first);
+    const size_t n = whole ? groups : static_cast<size_t>(end) - g0;
+    const uint8_t *ys = y + g0 * group;
+    uint8_t *out = destination + g0 * group * 3;
+    if (fast == nullptr) {
+      const uint32_t pixels =
+          whole || g0 + n == groups ? count - static_cast<uint32_t>(g0 * group)
+                                    : static_cast<uint32_t>(n * group);
+      corvix::yuv_to_rgb_plain(ys, cr + g0, cb + g0, out, pixels, group);
+    } else {
+      fast(ys, cr + g0, cb + g0, out, n, group);
+    }
+  });
 }
 
 void gx_yuv_to_rgb(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,

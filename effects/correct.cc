@@ -2,6 +2,7 @@
 #include "effects/correct.h"
 
 #include "core/bitmaps.h"
+#include "core/parallel.h"
 #include "corvix/effects.h"
 #include "core/pixels.h"
 #include "core/translate.h"
@@ -32,7 +33,9 @@ void cvx_correct_ll(Bitmap *frame, int32_t contrast, int32_t offset, int32_t inv
   if (n <= 0) return;
   uint8_t table[256];
   corvix::build_level_table(table, contrast, offset, invert);
-  corvix::translate_bytes(frame->pixels, static_cast<size_t>(n), table);
+  corvix::for_items(n, 4096, n * corvix::kStreamCost, [&](int64_t first, int64_t end) {
+    corvix::translate_bytes(frame->pixels + first, static_cast<size_t>(end - first), table);
+  });
 }
 
 }  // extern "C"

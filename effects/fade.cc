@@ -6,6 +6,7 @@
 
 #include "core/bitmaps.h"
 #include "core/cpu.h"
+#include "core/parallel.h"
 #include "core/pixels.h"
 #include "core/simd.h"
 #include "corvix/effects.h"
@@ -148,6 +149,9 @@ void replace_below(uint8_t *a, const uint8_t *b, size_t n, uint8_t threshold) {
 
 namespace {
 
+// Byte runs across threads are cut at multiples of this (whole cache lines and vector steps).
+constexpr int64_t kByteGrain = 4096;
+
 // The level compared with every byte, widened so that level + 1 cannot overflow.
 int64_t threshold_of(int32_t level) { return int64_t{level} + 1; }
 
@@ -166,7 +170,10 @@ void special_fade_over(Bitmap *a, const uint8_t *b, int32_t level) {
     std::memmove(a->pixels, b, static_cast<size_t>(n));
     return;
   }
-  replace_below(a->pixels, b, static_cast<size_t>(n), static_cast<uint8_t>(t));
+  for_items(n, kByteGrain, n * kStreamCost, [&](int64_t first, int64_t end) {
+    replace_below(a->pixels + first, b + first, static_cast<size_t>(end - first),
+                  static_cast<uint8_t>(t));
+  });
 }
 
 }  // namespace
@@ -176,16 +183,24 @@ extern "C" {
 
 void cvx_fadeover_ll(const uint8_t *a, const uint8_t *b, uint8_t *output, int32_t level,
                      int32_t width, int32_t height, int32_t bytes_per_pixel) {
-  const int64_t n =
-      corvix::require_size("width x height x bytes per pixel", width, height, bytes_per_pixel);
+  using namespace corvix;
+  const int64_t n = require_size("width x height x bytes per pixel", width, height, bytes_per_pixel);
   if (n <= 0) return;
   if (a == nullptr || b == nullptr || output == nullptr) {
-    corvix::set_error(CORVIX_E_INVALID, "frame %s is NULL",
-                      a == nullptr ? "A" : b == nullptr ? "B" : "output");
+    set_error(CORVIX_E_INVALID, "frame %s is NULL", a == nullptr ? "A" : b == nullptr ? "B" : "output");
     return;
   }
   const uint8_t l = corvix::clamp255(level);
-  corvix::fade_bytes(a, b, output, static_cast<size_t>(n), l);
+  const auto size = static_cast<size_t>(n);
+  // An output that partly overlaps an input sees earlier outputs as inputs: one pass in
+  // byte order, not split.
+  if (!corvix::same_or_apart(a, output, size) || !corvix::same_or_apart(b, output, size)) {
+    corvix::fade_bytes(a, b, output, size, l);
+    return;
+  }
+  corvix::for_items(n, corvix::kByteGrain, n * corvix::kStreamCost, [&](int64_t first, int64_t end) {
+    corvix::fade_bytes(a + first, b + first, output + first, static_cast<size_t>(end - first), l);
+  });
 }
 
 void cvx_specialfade_ll(Bitmap *frame, int32_t level) {
@@ -196,7 +211,9 @@ void cvx_specialfade_ll(Bitmap *frame, int32_t level) {
   // Bytes below the threshold are raised to it; from 256 up every byte is below it and
   // becomes the highest level a byte holds.
   const uint8_t floor = t > 255 ? 255 : static_cast<uint8_t>(t);
-  corvix::raise_bytes(frame->pixels, static_cast<size_t>(n), floor);
+  corvix::for_items(n, corvix::kByteGrain, n * corvix::kStreamCost, [&](int64_t first, int64_t end) {
+    corvix::raise_bytes(frame->pixels + first, static_cast<size_t>(end - first), floor);
+  });
 }
 
 void cvx_specialfadeover_ll(Bitmap *a, const uint8_t *b, int32_t level) {

@@ -5,6 +5,7 @@
 
 #include "core/bitmaps.h"
 #include "core/cpu.h"
+#include "core/parallel.h"
 #include "core/pixels.h"
 #include "core/simd.h"
 #include "corvix/bitmap.h"
@@ -65,6 +66,18 @@ void copy_border(const uint8_t *from, uint8_t *to, int64_t width, int64_t height
   std::memcpy(to + (height - 1) * stride, from + (height - 1) * stride, static_cast<size_t>(stride));
 }
 
+// One pass of `kernel` with its rows split across threads. The run of inside rows
+// [first, end) is the inside of the window of frame rows first .. end + 1, which a pass over
+// that window writes and nothing beyond.
+void smooth_pass_split(SmoothFn kernel, const uint8_t *in, uint8_t *out, int64_t width,
+                       int64_t height) {
+  if (width < 3 || height < 3) return;
+  const int64_t stride = width * 3;
+  for_rows(height - 2, (height - 2) * stride * kFilterCost, [&](int64_t first, int64_t end) {
+    kernel(in + first * stride, out + first * stride, width, end - first + 2);
+  });
+}
+
 }  // namespace
 }  // namespace corvix
 
@@ -123,7 +136,7 @@ int32_t gx_smoothbitmap(Bitmap *bitmap, int32_t passes) {
   if (passes > 0) corvix::copy_border(in, out, bitmap->width, bitmap->height);
   const auto smooth_pass = corvix::pick(corvix::kSmooth);
   for (int32_t p = 0; p < passes; ++p) {
-    smooth_pass(in, out, bitmap->width, bitmap->height);
+    corvix::smooth_pass_split(smooth_pass, in, out, bitmap->width, bitmap->height);
     std::swap(in, out);
   }
   // `in` holds the last pass's output. If that is the working buffer, the bitmap takes it

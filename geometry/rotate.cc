@@ -8,6 +8,7 @@
 
 #include "core/bitmaps.h"
 #include "core/cpu.h"
+#include "core/parallel.h"
 #include "core/pixels.h"
 #include "core/simd.h"
 #include "corvix/geometry.h"
@@ -84,23 +85,24 @@ CORVIX_ALWAYS_INLINE void turn_pixel(const Sampler &s, int32_t x, int32_t y, uin
   }
 }
 
-// The inverse mapping for one pixel size. Destination pixels are visited in buffer order,
-// from the top row (y = dh) down and from the left (x = -dw); the write position advances
-// on every visit, sampled or not.
+// The inverse mapping for one pixel size, over visit rows [first, end). Destination pixels
+// are visited in buffer order, from the top row (y = dh) down and from the left (x = -dw);
+// the write position advances on every visit, sampled or not, so visit row r starts
+// r x 2dw pixels into the buffer.
 template <int Bpp>
-void turn_pixels(const Turn &t) {
+void turn_pixels(const Turn &t, int64_t first, int64_t end) {
   const Sampler s(t, Bpp);
   const int32_t dw = t.destination.width / 2, dh = t.destination.height / 2;
-  uint8_t *out = t.destination.pixels;
-  for (int32_t y = dh; y > -dh; --y)
+  uint8_t *out = t.destination.pixels + first * 2 * dw * Bpp;
+  for (auto y = static_cast<int32_t>(dh - first); y > dh - end; --y)
     for (int32_t x = -dw; x < dw; ++x, out += Bpp) turn_pixel<Bpp>(s, x, y, out);
 }
 
-void turn_plain(const Turn &t) {
+void turn_plain(const Turn &t, int64_t first, int64_t end) {
   if (t.source.bytes_per_pixel == 1)
-    turn_pixels<1>(t);
+    turn_pixels<1>(t, first, end);
   else
-    turn_pixels<3>(t);
+    turn_pixels<3>(t, first, end);
 }
 
 #ifdef CORVIX_X86
@@ -141,13 +143,13 @@ CORVIX_TARGET_AVX512 CORVIX_ALWAYS_INLINE __m512i term(__m512i from, __m512i pic
 }
 
 template <int Bpp>
-CORVIX_TARGET_AVX512 void turn_pixels_avx512(const Turn &t) {
+CORVIX_TARGET_AVX512 void turn_pixels_avx512(const Turn &t, int64_t begin, int64_t end) {
   const Sampler s(t, Bpp);
   const int64_t w = s.w, h = s.h, sw = s.sw, sh = s.sh, stride = s.stride;
   const int64_t total = stride * h;
   const uint8_t *src = s.src;
   const int32_t dw = t.destination.width / 2, dh = t.destination.height / 2;
-  uint8_t *out = t.destination.pixels;
+  uint8_t *out = t.destination.pixels + begin * 2 * dw * Bpp;
 
   const __m512d sn = _mm512_set1_pd(t.sn), cs = _mm512_set1_pd(t.cs);
   const __m512d one = _mm512_set1_pd(1.0);
@@ -195,7 +197,7 @@ CORVIX_TARGET_AVX512 void turn_pixels_avx512(const Turn &t) {
     }
   };
 
-  for (int32_t y = dh; y > -dh; --y) {
+  for (auto y = static_cast<int32_t>(dh - begin); y > dh - end; --y) {
     const __m512d yd = _mm512_set1_pd(static_cast<double>(y));
     const __m512d y_sn = _mm512_mul_pd(yd, sn), y_cs = _mm512_mul_pd(yd, cs);
     for (int32_t x0 = -dw; x0 < dw; x0 += 8) {
@@ -273,15 +275,16 @@ CORVIX_TARGET_AVX512 void turn_pixels_avx512(const Turn &t) {
   }
 }
 
-void turn_avx512(const Turn &t) {
+void turn_avx512(const Turn &t, int64_t first, int64_t end) {
   if (t.source.bytes_per_pixel == 1)
-    turn_pixels_avx512<1>(t);
+    turn_pixels_avx512<1>(t, first, end);
   else
-    turn_pixels_avx512<3>(t);
+    turn_pixels_avx512<3>(t, first, end);
 }
 #endif
 
-using TurnFn = void (*)(const Turn &);
+// A turn kernel maps the visit rows [first, end).
+using TurnFn = void (*)(const Turn &, int64_t first, int64_t end);
 constexpr Kernels<TurnFn> kTurn{.plain = turn_plain, .avx512 = CORVIX_X86_KERNEL(turn_avx512)};
 
 // Every pixel of the new bitmap takes the background, bytes 0, 1, 2 in order.
@@ -300,7 +303,12 @@ void turn_into(const Bitmap &source, Bitmap &destination, float angle, const uin
   if (destination.width < 2 || destination.height < 2) return;
   const double rad = radians(-static_cast<double>(angle));
   const Turn t{source, destination, std::sin(rad), std::cos(rad), background};
-  pick(kTurn)(t);
+  const TurnFn kernel = pick(kTurn);
+  // Rows of visits, 2dh of them, each 2dw pixels.
+  const int64_t rows = destination.height / 2 * 2;
+  const int64_t visits = destination.width / 2 * 2;
+  for_rows(rows, rows * visits * source.bytes_per_pixel * kSampleCost,
+           [&](int64_t first, int64_t end) { kernel(t, first, end); });
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "core/bitmaps.h"
+#include "core/parallel.h"
 #include "core/pixels.h"
 #include "corvix/geometry.h"
 #include "geometry/helpers.h"
@@ -71,24 +72,26 @@ int32_t gx_shearbitmap(Bitmap *bitmap, int32_t first_row, int32_t last_row, int3
   const uint8_t background[3] = {static_cast<uint8_t>(background0 & 0xFF),
                                  static_cast<uint8_t>(background1 & 0xFF),
                                  static_cast<uint8_t>(background2 & 0xFF)};
-  for (int32_t y = 0; y < rows; ++y) {
-    int32_t shift = 0;
-    if (first_row <= y && y <= last_row) {
-      if (first_row == last_row) {
-        shift = first_shift;  // a band of one row: no span to divide by
-      } else {
-        // The percent is truncated first, then interpol truncates again.
-        const int64_t percent = (int64_t{y} - first_row) * 100 / (int64_t{last_row} - first_row);
-        shift = corvix::interpol(first_shift, last_shift, static_cast<int32_t>(percent));
+  corvix::for_rows(rows, size * corvix::kGatherCost, [&](int64_t begin, int64_t end) {
+    for (int32_t y = static_cast<int32_t>(begin); y < end; ++y) {
+      int32_t shift = 0;
+      if (first_row <= y && y <= last_row) {
+        if (first_row == last_row) {
+          shift = first_shift;  // a band of one row: no span to divide by
+        } else {
+          // The percent is truncated first, then interpol truncates again.
+          const int64_t percent = (int64_t{y} - first_row) * 100 / (int64_t{last_row} - first_row);
+          shift = corvix::interpol(first_shift, last_shift, static_cast<int32_t>(percent));
+        }
       }
+      uint8_t *row = out + y * d * 3;
+      corvix::fill_pixels(row, shift, background);
+      if (w > 0)
+        std::memcpy(row + int64_t{shift} * 3, bitmap->pixels + int64_t{y} * w * 3,
+                    static_cast<size_t>(w) * 3);
+      corvix::fill_pixels(row + (int64_t{shift} + w) * 3, d - shift - w, background);
     }
-    uint8_t *row = out + y * d * 3;
-    corvix::fill_pixels(row, shift, background);
-    if (w > 0)
-      std::memcpy(row + int64_t{shift} * 3, bitmap->pixels + int64_t{y} * w * 3,
-                  static_cast<size_t>(w) * 3);
-    corvix::fill_pixels(row + (int64_t{shift} + w) * 3, d - shift - w, background);
-  }
+  });
   corvix::replace_pixels(bitmap, out);
   bitmap->width = static_cast<int32_t>(d);
   return 1;

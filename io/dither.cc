@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "core/bitmaps.h"
+#include "core/parallel.h"
 #include "core/pixels.h"
 #include "corvix/bitmap.h"
 #include "corvix/io.h"
@@ -89,20 +90,23 @@ extern "C" Bitmap *gx_dither(const Bitmap *source, int32_t method) {
     for (int32_t i = 0; i < span; ++i)
       thresholds[r * span + i] = m.entries[r * n + (i / 3) % n];
 
-  const uint8_t *s = source->pixels;
-  uint8_t *d = result->pixels;
-  int32_t my = 0;
-  for (int32_t y = 0; y < source->height; ++y) {
-    const uint8_t *t = thresholds + static_cast<ptrdiff_t>(my) * span;
-    for (int64_t off = 0; off < row_bytes; off += span) {
-      const int64_t len = std::min<int64_t>(span, row_bytes - off);
-      const uint8_t *sp = s + off;
-      uint8_t *dp = d + off;
-      for (int64_t i = 0; i < len; ++i) dp[i] = sp[i] >= t[i] ? 255 : 0;
+  for_rows(source->height, row_bytes * source->height * kGatherCost,
+           [&](int64_t first, int64_t end) {
+    const uint8_t *s = source->pixels + first * row_bytes;
+    uint8_t *d = result->pixels + first * row_bytes;
+    auto my = static_cast<int32_t>(first % n);
+    for (int64_t y = first; y < end; ++y) {
+      const uint8_t *t = thresholds + static_cast<ptrdiff_t>(my) * span;
+      for (int64_t off = 0; off < row_bytes; off += span) {
+        const int64_t len = std::min<int64_t>(span, row_bytes - off);
+        const uint8_t *sp = s + off;
+        uint8_t *dp = d + off;
+        for (int64_t i = 0; i < len; ++i) dp[i] = sp[i] >= t[i] ? 255 : 0;
+      }
+      s += row_bytes;
+      d += row_bytes;
+      if (++my == n) my = 0;
     }
-    s += row_bytes;
-    d += row_bytes;
-    if (++my == n) my = 0;
-  }
+  });
   return result;
 }

@@ -11,6 +11,8 @@
 
 #include "corvix/corvix.h"
 #include "corvix/platform.h"
+#include "core/parallel.h"
+#include "corvix/threads.h"
 #include "platform/memory.h"
 #include "platform/port.h"
 #include "platform/protocol.h"
@@ -31,6 +33,8 @@ void usage(std::FILE *to) {
                "  --max-per-process N     connections one host process may hold (default 64)\n"
                "  --max-connections N     connections of all hosts together (default: from the\n"
                "                          descriptor limit, at most 4096)\n"
+               "  --threads N             threads one command may use, 1 to 256 (default:\n"
+               "                          CORVIX_THREADS, else every core it may run on)\n"
                "  --help                  show this help and exit\n"
                "  --version               show the version and exit\n"
                "\n"
@@ -79,7 +83,8 @@ int main(int argc, char **argv) {
     }
     const bool takes_value = std::strcmp(opt, "--port") == 0 || std::strcmp(opt, "--quota") == 0 ||
                              std::strcmp(opt, "--max-per-process") == 0 ||
-                             std::strcmp(opt, "--max-connections") == 0;
+                             std::strcmp(opt, "--max-connections") == 0 ||
+                             std::strcmp(opt, "--threads") == 0;
     if (!takes_value) return usage_error("unknown argument '%s'", opt);
     if (i + 1 >= argc) return usage_error("option %s needs a value", opt);
     const char *value = argv[++i];
@@ -90,6 +95,10 @@ int main(int argc, char **argv) {
       if (!number(value, 0, corvix::kSegmentSize, &n))
         return usage_error("--quota needs a number of bytes up to 4294967296, not '%s'", value);
       corvix::set_host_quota(n);
+    } else if (std::strcmp(opt, "--threads") == 0) {
+      const int32_t count = corvix::parse_thread_count(value);
+      if (count == 0) return usage_error("--threads takes a count from 1 to 256, not '%s'", value);
+      corvix_set_threads(count);
     } else {
       if (!number(value, 1, 1 << 20, &n))
         return usage_error("a connection limit is a number from 1 to 1048576, not '%s'", value);

@@ -67,6 +67,8 @@ TEST_F(CliUsage, MistakesInTheCommandLineExitWithTwoAndSayWhat) {
       {{}, "name an operation"},
       {{"enhance", in, out}, "unknown operation 'enhance'\n"},
       {{"--quiet", "invrt", in, out}, "unknown operation 'invrt'; did you mean 'invert'?"},
+      {{"--threads", "0", "invert", in, out}, "--threads"},
+      {{"--threads", "2", "invrt", in, out}, "did you mean 'invert'?"},
       {{"correct", "--contrast", "many", in, out}, "--contrast"},
       {{"fade", "--level", "256", in, in, out}, "0..255"},
       {{"scale", in, out}, "--size"},

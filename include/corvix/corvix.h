@@ -14,6 +14,7 @@
 #include "corvix/blit.h"
 #include "corvix/io.h"
 #include "corvix/error.h"
+#include "corvix/threads.h"
 #include "corvix/commands.h"
 #include "corvix/host.h"
 
