@@ -386,12 +386,10 @@ TEST(ServerProcess, AtTheDescriptorLimitNoSpinAndNoEndlessWait) {
 // server serves the name, 0 when another one does. Usage errors exit 2.
 TEST(ServerProcess, StartUpFailuresSayWhyAndExitByWhetherTheNameIsServed) {
   const std::string root = test::runtime_dir();
+  // A directory others may enter, and a link to a private one.
   const std::string open_dir = root + "/open", link = root + "/link";
-  mkdir(open_dir.c_str(), 0755);
-  chmod(open_dir.c_str(), 0755);
-  const std::string private_dir = root + "/private";
-  mkdir(private_dir.c_str(), 0700);
-  symlink(private_dir.c_str(), link.c_str());
+  ASSERT_TRUE(test::run_shell("mkdir -p -m 0755 " + open_dir + " && mkdir -p -m 0700 " + root +
+                              "/private && ln -sfn " + root + "/private " + link));
   const std::pair<std::string, std::vector<std::string>> unusable[] = {
       {"/proc/nonexistent", {}}, {open_dir, {}}, {link, {}},
       {root, {"--port", ""}}, {root, {"--port", "a/b"}}};
