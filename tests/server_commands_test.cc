@@ -333,8 +333,8 @@ TEST_F(ExactBuffers, AreAcceptedAndOneByteLessIsRefused) {
     const Outcome exact = run_row(row, 0, -1, false);
     EXPECT_EQ(exact.status, 0);
     for (size_t i = 0; i < n; ++i)  // records and address words: addresses differ between runs
-      EXPECT_TRUE(row.bufs[i].names >= 0 || std::equal(exact.after[i].begin(),
-                                                       exact.after[i].end(), roomy.after[i].begin()))
+      EXPECT_TRUE(row.bufs[i].names >= 0 ||
+                  std::equal(exact.after[i].begin(), exact.after[i].end(), roomy.after[i].begin()))
           << "buffer " << i << " differs at its exact size";
     EXPECT_EQ(exact.made, roomy.made) << "a different record at exact sizes";
 
