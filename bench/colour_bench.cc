@@ -18,7 +18,6 @@
 namespace corvix::bench {
 namespace {
 
-
 // Both ways between the two frame sizes, and each size onto itself.
 void scale_sizes(benchmark::internal::Benchmark *b) {
   b->Args({720, 576, 1920, 1080})
@@ -71,8 +70,8 @@ void BM_LibyuvRgbScaleNearest(benchmark::State &state) {
   const std::vector<uint8_t> src = photo_frame(s, 3);
   std::vector<uint8_t> dst(size_t{3} * d.width * d.height);
   for (auto _ : state) {
-    libyuv::RGBScale(src.data(), 3 * s.width, s.width, s.height, dst.data(), 3 * d.width,
-                     d.width, d.height, libyuv::kFilterNone);
+    libyuv::RGBScale(src.data(), 3 * s.width, s.width, s.height, dst.data(), 3 * d.width, d.width,
+                     d.height, libyuv::kFilterNone);
     benchmark::DoNotOptimize(dst.data());
   }
   set_pixels(state, d);

@@ -16,8 +16,6 @@
 namespace corvix::bench {
 namespace {
 
-
-
 // Source size, result size; the rate counts result pixels.
 void BM_Scale(benchmark::State &state) {
   const Size from = size_arg(state), to = size_arg(state, 2);

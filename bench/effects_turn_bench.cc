@@ -13,7 +13,6 @@
 namespace corvix::bench {
 namespace {
 
-
 // Both frame sizes, each with the extra argument values given.
 void sizes_with(benchmark::internal::Benchmark *b, std::initializer_list<int64_t> extra) {
   for (const Size s : {kPal, kHd})
@@ -126,9 +125,7 @@ void BM_AutoLevel(benchmark::State &state) {
 }
 BENCHMARK(BM_AutoLevel)->Args({kPal.width, kPal.height})->Args({kHd.width, kHd.height});
 
-void BM_MemcpyFrame(benchmark::State &state) {
-  memcpy_frame(state, size_arg(state), 3);
-}
+void BM_MemcpyFrame(benchmark::State &state) { memcpy_frame(state, size_arg(state), 3); }
 BENCHMARK(BM_MemcpyFrame)->Args({kPal.width, kPal.height})->Args({kHd.width, kHd.height});
 
 #ifdef CORVIX_HAVE_OPENCV
@@ -160,7 +157,9 @@ void BM_OpenCvBitwiseNotInPlace(benchmark::State &state) {
   }
   set_pixels(state, s);
 }
-BENCHMARK(BM_OpenCvBitwiseNotInPlace)->Args({kPal.width, kPal.height})->Args({kHd.width, kHd.height});
+BENCHMARK(BM_OpenCvBitwiseNotInPlace)
+    ->Args({kPal.width, kPal.height})
+    ->Args({kHd.width, kHd.height});
 
 // cv::rotate into a reused frame: 0 clockwise, 1 half, 2 counter-clockwise.
 void BM_OpenCvRotate(benchmark::State &state) {

@@ -37,10 +37,14 @@ class Server {
     const char *b = std::getenv("CORVIX_BINARY_DIR");
     std::string exe = std::string(b != nullptr ? b : CORVIX_BINARY_DIR) + "/corvixd";
     // Room for a gigabyte block beside the other blocks of this process's hosts.
-    char *argv[] = {exe.data(), const_cast<char *>("--port"), name_.data(),
-                    const_cast<char *>("--quota"), const_cast<char *>("3221225472"), nullptr};
+    char *argv[] = {exe.data(),
+                    const_cast<char *>("--port"),
+                    name_.data(),
+                    const_cast<char *>("--quota"),
+                    const_cast<char *>("3221225472"),
+                    nullptr};
     posix_spawn(&pid_, argv[0], nullptr, nullptr, argv, environ);
-    struct stat st{};
+    struct stat st {};
     for (int i = 0; i < 200 && stat((dir_ + "/" + name_).c_str(), &st) != 0; ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     host_ = corvix_host_open(name_.c_str());
@@ -125,8 +129,12 @@ void BM_Command2ThroughServer(benchmark::State &state) {
   set_pixels(state, s);
   for (uint32_t a : {y, c, out, block}) corvix_host_free(h, a);
 }
-BENCHMARK(BM_Command2ThroughServer)->Args({720, 576, 4})->Args({720, 576, 1})
-    ->Args({1920, 1080, 4})->Args({1920, 1080, 1})->UseRealTime();
+BENCHMARK(BM_Command2ThroughServer)
+    ->Args({720, 576, 4})
+    ->Args({720, 576, 1})
+    ->Args({1920, 1080, 4})
+    ->Args({1920, 1080, 1})
+    ->UseRealTime();
 
 constexpr uint32_t kGiB = 1u << 30;
 
@@ -169,7 +177,11 @@ void BM_ClearedGiB(benchmark::State &state) {
     PPCFreeVec(p);
   }
 }
-BENCHMARK(BM_ClearedGiB)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3)
+BENCHMARK(BM_ClearedGiB)
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
     ->UseRealTime();
 
 // A host's round trips (code 19) while another host, in a loop, takes a cleared gigabyte
@@ -198,8 +210,8 @@ void BM_RoundTripBesideClearedGiB(benchmark::State &state) {
   for (auto _ : state) {
     const auto t = std::chrono::steady_clock::now();
     corvix_host_send(h, 19, block);
-    ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t)
-                     .count());
+    ms.push_back(
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t).count());
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   stop = true;

@@ -26,7 +26,8 @@ std::vector<uint8_t> photo_frame(Size size, int32_t bpp) {
   std::vector<uint8_t> out(static_cast<size_t>(size.width) * size.height * bpp);
   for (int32_t y = 0; y < size.height; ++y)
     for (int32_t x = 0; x < size.width; ++x) {
-      const uint8_t *src = &rgb[3 * (static_cast<size_t>(y * h / size.height) * w + x * w / size.width)];
+      const uint8_t *src =
+          &rgb[3 * (static_cast<size_t>(y * h / size.height) * w + x * w / size.width)];
       uint8_t *dst = &out[static_cast<size_t>(bpp) * (static_cast<size_t>(y) * size.width + x)];
       for (int32_t c = 0; c < bpp; ++c) dst[c] = bpp == 1 ? src[1] : src[c % 3];
     }
@@ -55,9 +56,9 @@ void memcpy_frame(benchmark::State &state, Size size, int32_t bpp) {
 }
 
 void set_pixels(benchmark::State &state, Size size) {
-  state.counters["Mpixel/s"] = benchmark::Counter(
-      static_cast<double>(state.iterations()) * size.width * size.height / 1e6,
-      benchmark::Counter::kIsRate);
+  state.counters["Mpixel/s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()) * size.width * size.height / 1e6,
+                         benchmark::Counter::kIsRate);
 }
 
 AtLevel::AtLevel(benchmark::State &state, Simd level)

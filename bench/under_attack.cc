@@ -152,9 +152,10 @@ void trial_load(const std::string &exe, int hosts, int commands, uint32_t seed) 
     pids.push_back(child([&] { return load_host(s.name(), commands, seed + i); }));
   const int failed = wait_all(pids);
   const double t = seconds_since(start);
-  std::printf("load:    %d hosts x %d commands, %d replies checked byte for byte, %d hosts saw a "
-              "wrong reply, %.1f s (%.0f commands/s)\n",
-              hosts, commands, hosts * commands, failed, t, hosts * commands / t);
+  std::printf(
+      "load:    %d hosts x %d commands, %d replies checked byte for byte, %d hosts saw a "
+      "wrong reply, %.1f s (%.0f commands/s)\n",
+      hosts, commands, hosts * commands, failed, t, hosts * commands / t);
   if (failed != 0) broken("a load host got a wrong reply or lost its server");
 }
 
@@ -233,8 +234,10 @@ void trial_hostile(const std::string &exe, int commands, uint32_t seed) {
     }
     const uint32_t made = status == 0 ? attacker.word(args, 0) : 0;
     records += made != 0;
-    if (made != 0 && code == CORVIX_CMD_FINDMINMAX) attacker.free(made);
-    else if (made != 0) attacker.free_bitmap(made);
+    if (made != 0 && code == CORVIX_CMD_FINDMINMAX)
+      attacker.free(made);
+    else if (made != 0)
+      attacker.free_bitmap(made);
     for (size_t k = 0; k < theirs.size(); ++k)
       changed += std::memcmp(victim.at(theirs[k]), pattern[k].data(), pattern[k].size()) != 0;
     if (attacker.blocks() != own_blocks) {
@@ -243,9 +246,10 @@ void trial_hostile(const std::string &exe, int commands, uint32_t seed) {
     }
   }
   const double t = seconds_since(start);
-  std::printf("hostile: %d random commands (%d made a record), %d unanswered, %d times another "
-              "host's bytes changed, %d leaks, longest command %.1f ms, %.1f s\n",
-              commands, records, unanswered, changed, leaked, 1e3 * longest, t);
+  std::printf(
+      "hostile: %d random commands (%d made a record), %d unanswered, %d times another "
+      "host's bytes changed, %d leaks, longest command %.1f ms, %.1f s\n",
+      commands, records, unanswered, changed, leaked, 1e3 * longest, t);
   if (changed != 0 || leaked != 0 || unanswered != 0) broken("the hostile trial");
 }
 
@@ -316,8 +320,10 @@ void trial_crash(const std::string &exe, int hosts) {
   }
   close(fds[0]);
   wait_all(pids);
-  std::printf("crash:   server killed under %d busy hosts: %d failed cleanly, the last after "
-              "%.1f ms\n", hosts, failed, 1e3 * longest);
+  std::printf(
+      "crash:   server killed under %d busy hosts: %d failed cleanly, the last after "
+      "%.1f ms\n",
+      hosts, failed, 1e3 * longest);
   if (failed != hosts) broken("a host did not notice its server die");
 }
 
@@ -329,18 +335,27 @@ int main(int argc, char **argv) {
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string opt = argv[i];
     const int v = std::atoi(argv[i + 1]);
-    if (opt == "--hosts") hosts = v;
-    else if (opt == "--commands") commands = v;
-    else if (opt == "--hostile") hostile = v;
-    else if (opt == "--kills") kills = v;
-    else if (opt == "--seed") seed = static_cast<uint32_t>(v);
-    else return std::fprintf(stderr, "usage: under_attack [--hosts N] [--commands N] "
-                                     "[--hostile N] [--kills N] [--seed N]\n"), 2;
+    if (opt == "--hosts")
+      hosts = v;
+    else if (opt == "--commands")
+      commands = v;
+    else if (opt == "--hostile")
+      hostile = v;
+    else if (opt == "--kills")
+      kills = v;
+    else if (opt == "--seed")
+      seed = static_cast<uint32_t>(v);
+    else
+      return std::fprintf(stderr,
+                          "usage: under_attack [--hosts N] [--commands N] "
+                          "[--hostile N] [--kills N] [--seed N]\n"),
+             2;
   }
   // corvixd beside this program's build directory, unless CORVIXD names one.
-  std::string exe = std::getenv("CORVIXD") != nullptr
-                        ? std::getenv("CORVIXD")
-                        : (std::filesystem::path(argv[0]).parent_path() / ".." / "corvixd").string();
+  std::string exe =
+      std::getenv("CORVIXD") != nullptr
+          ? std::getenv("CORVIXD")
+          : (std::filesystem::path(argv[0]).parent_path() / ".." / "corvixd").string();
   char dir[] = "/tmp/corvix-attack-XXXXXX";
   if (mkdtemp(dir) == nullptr) return 2;
   setenv("CORVIX_RUNTIME_DIR", dir, 1);

@@ -50,16 +50,17 @@ void run_yuv(benchmark::State &state, Path path) {
 void BM_YuvToRgb(benchmark::State &state) { run_yuv(state, Path::kBest); }
 void BM_YuvToRgbAvx2(benchmark::State &state) { run_yuv(state, Path::kAvx2); }
 void BM_YuvToRgbPlain(benchmark::State &state) { run_yuv(state, Path::kPlain); }
-#define CORVIX_YUV_SIZES(b) \
-  b->Args({720, 576, 4})->Args({720, 576, 2})->Args({720, 576, 1})->Args({1920, 1080, 4}) \
+#define CORVIX_YUV_SIZES(b)   \
+  b->Args({720, 576, 4})      \
+      ->Args({720, 576, 2})   \
+      ->Args({720, 576, 1})   \
+      ->Args({1920, 1080, 4}) \
       ->Args({1920, 1080, 1})
 CORVIX_YUV_SIZES(BENCHMARK(BM_YuvToRgb));
 CORVIX_YUV_SIZES(BENCHMARK(BM_YuvToRgbAvx2));
 CORVIX_YUV_SIZES(BENCHMARK(BM_YuvToRgbPlain));
 
-void BM_MemcpyOutput(benchmark::State &state) {
-  memcpy_frame(state, size_arg(state), 3);
-}
+void BM_MemcpyOutput(benchmark::State &state) { memcpy_frame(state, size_arg(state), 3); }
 BENCHMARK(BM_MemcpyOutput)->Args({720, 576})->Args({1920, 1080});
 
 #ifdef CORVIX_HAVE_LIBYUV

@@ -47,8 +47,10 @@ void chunky_blit(Bitmap *dst, int32_t w, int32_t h, const uint8_t *source, int32
     if (plain) {
       switch (blend) {
         case Blend::kOpaque:
-          if (bpp == 1) copy_row_grey(d, s, n);
-          else copy_row_rgb(d, s, n);
+          if (bpp == 1)
+            copy_row_grey(d, s, n);
+          else
+            copy_row_rgb(d, s, n);
           break;
         case Blend::kPercent: percent_row_rgb(d, s, n, p); break;
         case Blend::kAlpha: alpha_row_rgb(d, s, n, t); break;
@@ -65,8 +67,7 @@ void chunky_blit(Bitmap *dst, int32_t w, int32_t h, const uint8_t *source, int32
 
 // A source bitmap hands on its pixels, width and height; its buffer must hold the block as
 // the destination's pixel size reads it.
-void bitmap_blit(Bitmap *dst, const Bitmap *src, int32_t x, int32_t y, Blend blend,
-                 int32_t p) {
+void bitmap_blit(Bitmap *dst, const Bitmap *src, int32_t x, int32_t y, Blend blend, int32_t p) {
   if (dst == nullptr || src == nullptr) {
     set_error(CORVIX_E_INVALID, "%s bitmap is NULL", dst ? "source" : "destination");
     return;
@@ -85,8 +86,8 @@ void gx_chunkyblit(Bitmap *destination, int32_t w, int32_t h, const uint8_t *sou
   corvix::chunky_blit(destination, w, h, source, x, y, corvix::Blend::kOpaque, 0);
 }
 
-void gx_transchunkyblit(Bitmap *destination, int32_t w, int32_t h, const uint8_t *source,
-                        int32_t x, int32_t y, int32_t p) {
+void gx_transchunkyblit(Bitmap *destination, int32_t w, int32_t h, const uint8_t *source, int32_t x,
+                        int32_t y, int32_t p) {
   corvix::chunky_blit(destination, w, h, source, x, y, corvix::Blend::kPercent, p);
 }
 

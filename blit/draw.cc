@@ -106,8 +106,10 @@ void gx_drawline(Bitmap *target, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
   for (int64_t k = k0; k <= k1; ++k) {
     const int64_t u = u0 + su * k, v = v0 + sv * m;
     if (v >= 0 && v < v_size) {
-      if (steep) pen.plot(v, u);
-      else pen.plot(u, v);
+      if (steep)
+        pen.plot(v, u);
+      else
+        pen.plot(u, v);
     }
     if (e >= 0) {
       ++m;

@@ -23,8 +23,7 @@ struct Clip {
   bool empty() const { return col0 >= col1 || row0 >= row1; }
 };
 
-inline Clip clip_rect(int32_t x, int32_t y, int32_t w, int32_t h, int32_t width,
-                      int32_t height) {
+inline Clip clip_rect(int32_t x, int32_t y, int32_t w, int32_t h, int32_t width, int32_t height) {
   Clip c;
   c.col0 = static_cast<int32_t>(std::max<int64_t>(x, 0));
   c.col1 = static_cast<int32_t>(std::clamp<int64_t>(int64_t{x} + w, 0, width));

@@ -30,8 +30,8 @@ Clip scaled_clip(const Bitmap *dst, int32_t sw, int32_t sh, int32_t x, int32_t y
 }
 
 // Copies the sampled pixels; with `masked`, only those whose byte 0 exceeds the threshold.
-void scaled_blit(Bitmap *dst, int32_t sw, int32_t sh, const uint8_t *source, int32_t x,
-                 int32_t y, int32_t dw, int32_t dh, bool masked, int32_t threshold) {
+void scaled_blit(Bitmap *dst, int32_t sw, int32_t sh, const uint8_t *source, int32_t x, int32_t y,
+                 int32_t dw, int32_t dh, bool masked, int32_t threshold) {
   const Clip c = scaled_clip(dst, sw, sh, x, y, dw, dh);
   if (c.empty()) return;
   if (sw <= 0 || sh <= 0) {
@@ -85,8 +85,8 @@ void gx_scaledmaskblit(Bitmap *destination, int32_t sw, int32_t sh, const uint8_
   corvix::scaled_blit(destination, sw, sh, source, x, y, dw, dh, true, threshold);
 }
 
-void gx_scaledlightblit(Bitmap *destination, const uint8_t *light, int32_t x, int32_t y,
-                        int32_t dw, int32_t dh, int32_t red, int32_t green, int32_t blue) {
+void gx_scaledlightblit(Bitmap *destination, const uint8_t *light, int32_t x, int32_t y, int32_t dw,
+                        int32_t dh, int32_t red, int32_t green, int32_t blue) {
   using namespace corvix;
   if (light == nullptr) {
     set_error(CORVIX_E_INVALID, "light map is NULL");

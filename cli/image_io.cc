@@ -113,8 +113,7 @@ std::string format_for(const std::string &path) {
 
 void append_image(OutputFile &out, const Bitmap &bitmap) {
   corvix_clear_error();
-  if (!corvix::write_image(out.file(), &bitmap, format_for(out.path()).c_str(),
-                           g_options.quality))
+  if (!corvix::write_image(out.file(), &bitmap, format_for(out.path()).c_str(), g_options.quality))
     throw Failure("cannot write " + output_name(out.path()) + ": " + reason());
 }
 
@@ -209,8 +208,7 @@ void run_over_images(const Operation &op, Job &job) {
 
 std::vector<uint8_t> read_all(const std::string &path) {
   std::FILE *f = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
-  if (f == nullptr)
-    throw Failure("cannot read " + input_name(path) + ": " + std::strerror(errno));
+  if (f == nullptr) throw Failure("cannot read " + input_name(path) + ": " + std::strerror(errno));
   std::vector<uint8_t> bytes;
   uint8_t buffer[1 << 16];
   size_t n;

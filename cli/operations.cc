@@ -72,8 +72,8 @@ constexpr OptionDef pix_fmt(const char *choices, const char *help) {
 constexpr OptionDef kChroma =
     choice("chroma", "N", "short for --pix-fmt: 4 (yuv411p), 2 (yuv422p), 1 (yuv444p)", "4|2|1");
 
-constexpr OptionDef kBackground = colour_option(
-    "background", "colour of the uncovered area (a one-byte image uses R)", "0,0,0");
+constexpr OptionDef kBackground =
+    colour_option("background", "colour of the uncovered area (a one-byte image uses R)", "0,0,0");
 
 // The drawing operations' shared options.
 constexpr OptionDef point(const char *name, const char *help) {
@@ -109,8 +109,7 @@ Operation filter(const char *name, const char *summary, std::vector<OptionDef> o
 
 // Two input images, such as two frames, combined into one output image.
 Operation blend(const char *name, const char *summary, const char *files,
-                std::vector<OptionDef> options, void (*run)(Job &),
-                const char *details = nullptr) {
+                std::vector<OptionDef> options, void (*run)(Job &), const char *details = nullptr) {
   return operation(name, summary, files, 2, true, std::move(options), run, details);
 }
 
@@ -169,8 +168,8 @@ std::vector<Operation> make_table() {
                              "contrast in percent: 100 keeps it, more spreads levels away from "
                              "128",
                              -100000, 100000, "100"),
-              integer_option("brightness", "N", "added to every level after the contrast",
-                             -100000, 100000, "0"),
+              integer_option("brightness", "N", "added to every level after the contrast", -100000,
+                             100000, "0"),
               flag("negative", "turn the result into its negative")},
              run_correct),
       blend("fade", "cross-fade frame A into frame B (command 7)", "A B OUTPUT",
@@ -243,11 +242,11 @@ std::vector<Operation> make_table() {
              integer_option("transparency", "PCT", "blend: 0 draws SRC as it is, 100 leaves DEST",
                             0, 100),
              integer_option("alpha", "PCT",
-                            "SRC's brightness is its opacity (black never shows), faded by PCT",
-                            0, 100),
+                            "SRC's brightness is its opacity (black never shows), faded by PCT", 0,
+                            100),
              size_option("size", "stretch SRC to WxH by nearest sample"),
-             integer_option("mask", "T", "scaled, drawing only pixels whose red byte exceeds T",
-                            -1, 255),
+             integer_option("mask", "T", "scaled, drawing only pixels whose red byte exceeds T", -1,
+                            255),
              colour_option("light",
                            "add SRC, a 256x256 light map, tinted by these factors (255 = full)")},
             run_blit,
@@ -257,15 +256,14 @@ std::vector<Operation> make_table() {
              {point("from", "first end (drawn)"), point("to", "last end (drawn)"), kDrawColour},
              run_line),
       filter("box", "fill a box, or draw it as a grid of dots (library)",
-             {point("from", "one corner (included)"),
-              point("to", "the opposite corner (included)"),
+             {point("from", "one corner (included)"), point("to", "the opposite corner (included)"),
               kDrawColour,
-              integer_option("step", "N", "1 fills; N draws every N-th pixel of every N-th row",
-                             1, INT32_MAX, "1")},
+              integer_option("step", "N", "1 fills; N draws every N-th pixel of every N-th row", 1,
+                             INT32_MAX, "1")},
              run_box),
-      operation(
-          "quit", "end a running corvixd (command 0)", "", 0, false, {}, run_quit,
-          "Ends the server named by --port (without it, the one serving " CORVIX_PORT_NAME ")."),
+      operation("quit", "end a running corvixd (command 0)", "", 0, false, {}, run_quit,
+                "Ends the server named by --port (without it, the one serving " CORVIX_PORT_NAME
+                ")."),
   };
 }
 

@@ -104,7 +104,7 @@ void run_blit(Job &job) {
   if (light) {
     if (src->width != 256 || src->height != 256)
       throw UsageError("a light map is 256x256 pixels; '" + job.input(1) + "' is " +
-                    std::to_string(src->width) + "x" + std::to_string(src->height));
+                       std::to_string(src->width) + "x" + std::to_string(src->height));
     const Size size = scaled ? v.size("size") : Size{256, 256};
     const Colour f = v.colour("light");
     gx_scaledlightblit(dest.get(), src->pixels, at.x, at.y, size.width, size.height, f.red, f.green,

@@ -106,7 +106,8 @@ void run_correct(Job &job) {
 }
 
 void run_raise(Job &job) {
-  in_place(job, CORVIX_CMD_SPECIALFADE, Accept::kColourOrGrey, {word(job.values().integer("level"))});
+  in_place(job, CORVIX_CMD_SPECIALFADE, Accept::kColourOrGrey,
+           {word(job.values().integer("level"))});
 }
 
 void run_mirror(Job &job) {
@@ -169,8 +170,8 @@ void run_fade(Job &job) {
   const uint64_t size = pixel_bytes(*a);
   const uint32_t pa = server.share(a->pixels, size), pb = server.share(b->pixels, size);
   const uint32_t out = server.block(size);
-  server.command(CORVIX_CMD_FADEOVER, {pa, pb, out, word(job.values().integer("level")), word(a->width),
-                         word(a->height), word(a->bytes_per_pixel)});
+  server.command(CORVIX_CMD_FADEOVER, {pa, pb, out, word(job.values().integer("level")),
+                                       word(a->width), word(a->height), word(a->bytes_per_pixel)});
   if (size > 0) std::memcpy(a->pixels, server.at(out), size);
   write_image(*a, job.output());
 }
@@ -232,7 +233,8 @@ void run_levels(Job &job) {
   const uint32_t record = server.share(*image);
   static const char *const kChannels[] = {"average", "red", "green", "blue"};
   auto range = [&](uint32_t selector) {
-    return server.take_range(server.command(CORVIX_CMD_FINDMINMAX, {record, selector}), CORVIX_CMD_FINDMINMAX);
+    return server.take_range(server.command(CORVIX_CMD_FINDMINMAX, {record, selector}),
+                             CORVIX_CMD_FINDMINMAX);
   };
   if (job.values().has("channel")) {
     const std::string &name = job.values().text("channel");

@@ -121,8 +121,7 @@ std::optional<Rect> parse_rect(std::string_view text) {
 std::string check_value(const OptionDef &def, std::string_view text) {
   switch (def.kind) {
     case Kind::kFlag:
-    case Kind::kText:
-      return {};
+    case Kind::kText: return {};
     case Kind::kInteger: {
       const auto v = parse_integer(text);
       if (!v) return "expected a whole number";
@@ -130,18 +129,14 @@ std::string check_value(const OptionDef &def, std::string_view text) {
         return "must lie in " + std::to_string(def.min) + ".." + std::to_string(def.max);
       return {};
     }
-    case Kind::kNumber:
-      return parse_number(text) ? "" : "expected a number such as 12.5";
+    case Kind::kNumber: return parse_number(text) ? "" : "expected a number such as 12.5";
     case Kind::kSize:
       return parse_size(text) ? "" : "expected WxH with both at least 1, such as 640x480";
-    case Kind::kPoint:
-      return parse_point(text) ? "" : "expected X,Y such as 10,-4";
-    case Kind::kRange:
-      return parse_range(text) ? "" : "expected LOW,HIGH such as 16,235";
+    case Kind::kPoint: return parse_point(text) ? "" : "expected X,Y such as 10,-4";
+    case Kind::kRange: return parse_range(text) ? "" : "expected LOW,HIGH such as 16,235";
     case Kind::kColour:
       return parse_colour(text) ? "" : "expected R,G,B with each 0..255, such as 255,128,0";
-    case Kind::kRect:
-      return parse_rect(text) ? "" : "expected WxH+X+Y such as 100x50+10+20";
+    case Kind::kRect: return parse_rect(text) ? "" : "expected WxH+X+Y such as 100x50+10+20";
     case Kind::kChoice: {
       std::string_view words = def.choices;
       while (!words.empty()) {

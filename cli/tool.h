@@ -120,10 +120,10 @@ BitmapPtr new_bitmap(int32_t width, int32_t height, int32_t bytes_per_pixel);
 // How images are read and written: set once from the tool's options (--format, --quality,
 // --background, --quiet) before an operation runs.
 struct ImageOptions {
-  std::string format;                     // "" : by the output name (PPM/PGM for "-")
-  int32_t quality = 90;                   // JPEG, 1..100
+  std::string format;                      // "" : by the output name (PPM/PGM for "-")
+  int32_t quality = 90;                    // JPEG, 1..100
   int32_t background = CORVIX_ALPHA_DROP;  // 0xRRGGBB: transparency composed over it
-  bool quiet = false;                     // no notes or progress on standard error
+  bool quiet = false;                      // no notes or progress on standard error
 };
 void set_image_options(const ImageOptions &options);
 

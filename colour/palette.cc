@@ -94,8 +94,7 @@ CORVIX_TARGET_VBMI void remap24_avx512vbmi(const uint8_t *source, uint8_t *outpu
   if (pos < length) remap24_plain(source, output, pens, length - pos);
 }
 
-CORVIX_TARGET_VBMI void remap8_avx512vbmi(uint8_t *buffer, const uint8_t *table,
-                                          uint32_t length) {
+CORVIX_TARGET_VBMI void remap8_avx512vbmi(uint8_t *buffer, const uint8_t *table, uint32_t length) {
   // The caller's table need only reach the largest value in the buffer, so it is copied into
   // a full local table just as far as the values met so far require: a block's largest value
   // first, then the block through the table while it is still in the cache.
@@ -172,10 +171,10 @@ void gx_remap24(const uint8_t *source, uint8_t *output, const uint8_t *pens, uin
   const auto remap = corvix::pick(corvix::kRemap24);
   // Runs of whole pixels (and whole vector steps but for the last); the last run takes any
   // partial pixel at the end, as a single pass would.
-  corvix::for_items(length, 192 * 16, int64_t{length} * corvix::kStreamCost,
-                    [&](int64_t first, int64_t end) {
-    remap(source + first, output + first / 3, pens, static_cast<uint32_t>(end - first));
-  });
+  corvix::for_items(
+      length, 192 * 16, int64_t{length} * corvix::kStreamCost, [&](int64_t first, int64_t end) {
+        remap(source + first, output + first / 3, pens, static_cast<uint32_t>(end - first));
+      });
 }
 
 void gx_remap8(uint8_t *buffer, const uint8_t *table, uint32_t length) {
@@ -186,8 +185,8 @@ void gx_remap8(uint8_t *buffer, const uint8_t *table, uint32_t length) {
   const auto remap = corvix::pick(corvix::kRemap8);
   corvix::for_items(length, 4096, int64_t{length} * corvix::kStreamCost,
                     [&](int64_t first, int64_t end) {
-    remap(buffer + first, table, static_cast<uint32_t>(end - first));
-  });
+                      remap(buffer + first, table, static_cast<uint32_t>(end - first));
+                    });
 }
 
 }  // extern "C"

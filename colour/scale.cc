@@ -136,8 +136,7 @@ int32_t gx_scalebitmap(Bitmap *bitmap, int32_t width, int32_t height) {
 Bitmap *gx_scalecopybitmap(const Bitmap *source, int32_t width, int32_t height) {
   using namespace corvix;
   if (source != nullptr && source->bytes_per_pixel < 1)
-    return fail(CORVIX_E_INVALID, "source bitmap has %d bytes per pixel",
-                source->bytes_per_pixel);
+    return fail(CORVIX_E_INVALID, "source bitmap has %d bytes per pixel", source->bytes_per_pixel);
   const int32_t bpp = source ? source->bytes_per_pixel : 1;
   // Three bytes a pixel take the three-byte scaler; every other size the one-byte scaler
   // over the first width x height bytes of each buffer.

@@ -9,8 +9,8 @@
 
 namespace corvix {
 
-void yuv_to_rgb_plain(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,
-                      uint8_t *destination, uint32_t count, uint32_t group) {
+void yuv_to_rgb_plain(const uint8_t *y, const uint8_t *cr, const uint8_t *cb, uint8_t *destination,
+                      uint32_t count, uint32_t group) {
   // Outside the domain: a count of 0 would still convert one group, a group of 0 would never
   // end. Both convert nothing.
   if (count == 0 || group == 0) return;
@@ -42,8 +42,8 @@ constexpr Kernels<GroupsFn> kVectorGroups{.plain = nullptr,
 
 extern "C" {
 
-void fx_yuvtorgb_ll(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,
-                    uint8_t *destination, uint32_t count, uint32_t group) {
+void fx_yuvtorgb_ll(const uint8_t *y, const uint8_t *cr, const uint8_t *cb, uint8_t *destination,
+                    uint32_t count, uint32_t group) {
   if (group == 0) {
     corvix::set_error(CORVIX_E_INVALID, "group of 0 pixels per chroma pair");
     return;
@@ -70,23 +70,23 @@ void fx_yuvtorgb_ll(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,
   const int64_t work = static_cast<int64_t>(groups) * group * 3 * corvix::kStreamCost;
   corvix::for_items(whole ? 1 : static_cast<int64_t>(groups), 64, work,
                     [&](int64_t first, int64_t end) {
-    const size_t g0 = whole ? 0 : static_cast<size_t>(first);
-    const size_t n = whole ? groups : static_cast<size_t>(end) - g0;
-    const uint8_t *ys = y + g0 * group;
-    uint8_t *out = destination + g0 * group * 3;
-    if (fast == nullptr) {
-      const uint32_t pixels =
-          whole || g0 + n == groups ? count - static_cast<uint32_t>(g0 * group)
-                                    : static_cast<uint32_t>(n * group);
-      corvix::yuv_to_rgb_plain(ys, cr + g0, cb + g0, out, pixels, group);
-    } else {
-      fast(ys, cr + g0, cb + g0, out, n, group);
-    }
-  });
+                      const size_t g0 = whole ? 0 : static_cast<size_t>(first);
+                      const size_t n = whole ? groups : static_cast<size_t>(end) - g0;
+                      const uint8_t *ys = y + g0 * group;
+                      uint8_t *out = destination + g0 * group * 3;
+                      if (fast == nullptr) {
+                        const uint32_t pixels = whole || g0 + n == groups
+                                                    ? count - static_cast<uint32_t>(g0 * group)
+                                                    : static_cast<uint32_t>(n * group);
+                        corvix::yuv_to_rgb_plain(ys, cr + g0, cb + g0, out, pixels, group);
+                      } else {
+                        fast(ys, cr + g0, cb + g0, out, n, group);
+                      }
+                    });
 }
 
-void gx_yuv_to_rgb(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,
-                   uint8_t *destination, uint32_t count, uint32_t group) {
+void gx_yuv_to_rgb(const uint8_t *y, const uint8_t *cr, const uint8_t *cb, uint8_t *destination,
+                   uint32_t count, uint32_t group) {
   fx_yuvtorgb_ll(y, cr, cb, destination, count, group);
 }
 

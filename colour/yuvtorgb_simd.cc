@@ -129,14 +129,14 @@ CORVIX_TARGET_VBMI inline __mmask64 first_bytes(size_t n) {
 // Converts `n` (1..64) pixels: `y` holds their Y bytes, `even` and `odd` the chroma terms of
 // the even and the odd pixels. Writes exactly 3 * n bytes.
 CORVIX_TARGET_VBMI inline void step512(__m512i y, const Terms512 &even, const Terms512 &odd,
-                                uint8_t *out, size_t n) {
+                                       uint8_t *out, size_t n) {
   const __m512i low = _mm512_set1_epi16(0xFF);
   const __m512i le = luma512(_mm512_and_si512(y, low));
   const __m512i lo = luma512(_mm512_srli_epi16(y, 8));
-  const __m512i a = _mm512_packus_epi16(_mm512_add_epi16(le, even.blue),
-                                        _mm512_sub_epi16(le, even.green));
-  const __m512i b = _mm512_packus_epi16(_mm512_add_epi16(lo, odd.blue),
-                                        _mm512_sub_epi16(lo, odd.green));
+  const __m512i a =
+      _mm512_packus_epi16(_mm512_add_epi16(le, even.blue), _mm512_sub_epi16(le, even.green));
+  const __m512i b =
+      _mm512_packus_epi16(_mm512_add_epi16(lo, odd.blue), _mm512_sub_epi16(lo, odd.green));
   const __m512i c =
       _mm512_packus_epi16(_mm512_add_epi16(le, even.red), _mm512_add_epi16(lo, odd.red));
   __m512i v[3];
@@ -153,8 +153,8 @@ CORVIX_TARGET_VBMI inline void step512(__m512i y, const Terms512 &even, const Te
   }
 }
 
-CORVIX_TARGET_VBMI void group1_512(const uint8_t *y, const uint8_t *cr, const uint8_t *cb, uint8_t *out,
-                            size_t pixels) {
+CORVIX_TARGET_VBMI void group1_512(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,
+                                   uint8_t *out, size_t pixels) {
   const __m512i low = _mm512_set1_epi16(0xFF);
   for (size_t done = 0; done < pixels; done += 64) {
     const size_t n = pixels - done < 64 ? pixels - done : 64;
@@ -168,8 +168,8 @@ CORVIX_TARGET_VBMI void group1_512(const uint8_t *y, const uint8_t *cr, const ui
 }
 
 // Pixels 2j and 2j + 1 share group j: the even and the odd lanes take the same terms.
-CORVIX_TARGET_VBMI void group2_512(const uint8_t *y, const uint8_t *cr, const uint8_t *cb, uint8_t *out,
-                            size_t groups) {
+CORVIX_TARGET_VBMI void group2_512(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,
+                                   uint8_t *out, size_t groups) {
   for (size_t g = 0; g < groups; g += 32) {
     const size_t n = groups - g < 32 ? groups - g : 32;
     const __mmask64 m = first_bytes(n);
@@ -180,8 +180,8 @@ CORVIX_TARGET_VBMI void group2_512(const uint8_t *y, const uint8_t *cr, const ui
 }
 
 // 32 groups' terms at once, spread over two 64-pixel steps.
-CORVIX_TARGET_VBMI void group4_512(const uint8_t *y, const uint8_t *cr, const uint8_t *cb, uint8_t *out,
-                            size_t groups) {
+CORVIX_TARGET_VBMI void group4_512(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,
+                                   uint8_t *out, size_t groups) {
   const __m512i spread[2] = {_mm512_load_si512(kSpread4[0].data()),
                              _mm512_load_si512(kSpread4[1].data())};
   for (size_t g = 0; g < groups; g += 32) {
@@ -213,8 +213,8 @@ struct Terms256 {
 
 template <int kWhole>
 CORVIX_TARGET_AVX2 inline __m256i trunc_product256(__m256i v, int16_t frac) {
-  __m256i r = _mm256_add_epi16(_mm256_mulhi_epi16(v, _mm256_set1_epi16(frac)),
-                               _mm256_srli_epi16(v, 15));
+  __m256i r =
+      _mm256_add_epi16(_mm256_mulhi_epi16(v, _mm256_set1_epi16(frac)), _mm256_srli_epi16(v, 15));
   for (int i = 0; i < kWhole; ++i) r = _mm256_add_epi16(r, v);
   return r;
 }
@@ -264,7 +264,7 @@ constexpr Interleave256 kInterleave256 = make_interleave256();
 
 // Converts 32 pixels: `y` their Y bytes, `even` and `odd` the terms of the even and odd ones.
 CORVIX_TARGET_AVX2 inline void step256(__m256i y, const Terms256 &even, const Terms256 &odd,
-                                uint8_t *out) {
+                                       uint8_t *out) {
   const __m256i le = luma256(_mm256_and_si256(y, _mm256_set1_epi16(0xFF)));
   const __m256i lo = luma256(_mm256_srli_epi16(y, 8));
   const __m256i p[3] = {
@@ -297,16 +297,15 @@ CORVIX_TARGET_AVX2 inline __m256i widen16(const uint8_t *p) {
 
 // One whole chunk of each group size: 32 pixels for groups 1 and 2, 64 for group 4.
 CORVIX_TARGET_AVX2 inline void chunk1_256(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,
-                                   uint8_t *out) {
+                                          uint8_t *out) {
   const __m256i low = _mm256_set1_epi16(0xFF);
   const __m256i r = load256(cr), b = load256(cb);
-  step256(load256(y),
-          chroma256(_mm256_and_si256(r, low), _mm256_and_si256(b, low)),
+  step256(load256(y), chroma256(_mm256_and_si256(r, low), _mm256_and_si256(b, low)),
           chroma256(_mm256_srli_epi16(r, 8), _mm256_srli_epi16(b, 8)), out);
 }
 
 CORVIX_TARGET_AVX2 inline void chunk2_256(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,
-                                   uint8_t *out) {
+                                          uint8_t *out) {
   const Terms256 t = chroma256(widen16(cr), widen16(cb));
   step256(load256(y), t, t, out);
 }
@@ -315,13 +314,12 @@ CORVIX_TARGET_AVX2 inline void chunk2_256(const uint8_t *y, const uint8_t *cr, c
 // groups 8 h .. 8 h + 3 low in lane 0 and 8 h + 4 .. 8 h + 7 low in lane 1 and a self-unpack
 // give.
 CORVIX_TARGET_AVX2 inline __m256i spread4_256(__m256i v, int h) {
-  const __m256i x =
-      h == 0 ? _mm256_permute4x64_epi64(v, 0x50) : _mm256_permute4x64_epi64(v, 0xFA);
+  const __m256i x = h == 0 ? _mm256_permute4x64_epi64(v, 0x50) : _mm256_permute4x64_epi64(v, 0xFA);
   return _mm256_unpacklo_epi16(x, x);
 }
 
 CORVIX_TARGET_AVX2 inline void chunk4_256(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,
-                                   uint8_t *out) {
+                                          uint8_t *out) {
   const Terms256 t = chroma256(widen16(cr), widen16(cb));
   for (int h = 0; h < 2; ++h) {
     const Terms256 s{spread4_256(t.blue, h), spread4_256(t.green, h), spread4_256(t.red, h)};
@@ -331,7 +329,7 @@ CORVIX_TARGET_AVX2 inline void chunk4_256(const uint8_t *y, const uint8_t *cr, c
 
 template <uint32_t kGroup>
 CORVIX_TARGET_AVX2 inline void chunk256(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,
-                                 uint8_t *out) {
+                                        uint8_t *out) {
   if constexpr (kGroup == 1) {
     chunk1_256(y, cr, cb, out);
   } else if constexpr (kGroup == 2) {
@@ -342,8 +340,8 @@ CORVIX_TARGET_AVX2 inline void chunk256(const uint8_t *y, const uint8_t *cr, con
 }
 
 template <uint32_t kGroup>
-CORVIX_TARGET_AVX2 void groups256(const uint8_t *y, const uint8_t *cr, const uint8_t *cb, uint8_t *out,
-                           size_t groups) {
+CORVIX_TARGET_AVX2 void groups256(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,
+                                  uint8_t *out, size_t groups) {
   constexpr size_t kChunk = kGroup == 1 ? 32 : 16;  // groups a chunk
   size_t g = 0;
   for (; g + kChunk <= groups; g += kChunk)
@@ -361,8 +359,9 @@ CORVIX_TARGET_AVX2 void groups256(const uint8_t *y, const uint8_t *cr, const uin
 
 }  // namespace
 
-CORVIX_TARGET_VBMI void yuv_to_rgb_avx512vbmi(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,
-                                       uint8_t *destination, size_t groups, uint32_t group) {
+CORVIX_TARGET_VBMI void yuv_to_rgb_avx512vbmi(const uint8_t *y, const uint8_t *cr,
+                                              const uint8_t *cb, uint8_t *destination,
+                                              size_t groups, uint32_t group) {
   switch (group) {
     case 1: return group1_512(y, cr, cb, destination, groups);
     case 2: return group2_512(y, cr, cb, destination, groups);
@@ -385,7 +384,7 @@ CORVIX_TARGET_VBMI void yuv_terms_avx512vbmi(int16_t terms[5][256]) {
 }
 
 CORVIX_TARGET_AVX2 void yuv_to_rgb_avx2(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,
-                                 uint8_t *destination, size_t groups, uint32_t group) {
+                                        uint8_t *destination, size_t groups, uint32_t group) {
   switch (group) {
     case 1: return groups256<1>(y, cr, cb, destination, groups);
     case 2: return groups256<2>(y, cr, cb, destination, groups);
@@ -399,8 +398,7 @@ CORVIX_TARGET_AVX2 void yuv_terms_avx2(int16_t terms[5][256]) {
     alignas(32) int16_t samples[16];
     for (int j = 0; j < 16; ++j) samples[j] = static_cast<int16_t>(i + j);
     const __m256i s = _mm256_load_si256(reinterpret_cast<const __m256i *>(samples));
-    const __m256i t[5] = {luma256(s), cr_red256(s), cr_green256(s), cb_blue256(s),
-                          cb_green256(s)};
+    const __m256i t[5] = {luma256(s), cr_red256(s), cr_green256(s), cb_blue256(s), cb_green256(s)};
     for (int k = 0; k < 5; ++k)
       _mm256_storeu_si256(reinterpret_cast<__m256i *>(terms[k] + i), t[k]);
   }
@@ -435,8 +433,8 @@ void yuv_to_rgb_avx512vbmi(const uint8_t *y, const uint8_t *cr, const uint8_t *c
                            uint8_t *destination, size_t groups, uint32_t group) {
   plain_groups(y, cr, cb, destination, groups, group);
 }
-void yuv_to_rgb_avx2(const uint8_t *y, const uint8_t *cr, const uint8_t *cb,
-                     uint8_t *destination, size_t groups, uint32_t group) {
+void yuv_to_rgb_avx2(const uint8_t *y, const uint8_t *cr, const uint8_t *cb, uint8_t *destination,
+                     size_t groups, uint32_t group) {
   plain_groups(y, cr, cb, destination, groups, group);
 }
 void yuv_terms_avx512vbmi(int16_t terms[5][256]) { table_terms(terms); }

@@ -35,8 +35,7 @@ int64_t require_bitmap(const Bitmap *b, int32_t bpp, const char *name) {
     return -1;
   }
   if (b->width < 0 || b->height < 0) {
-    set_error(CORVIX_E_INVALID, "%s's size %d x %d is negative", name, b->width,
-              b->height);
+    set_error(CORVIX_E_INVALID, "%s's size %d x %d is negative", name, b->width, b->height);
     return -1;
   }
   if (b->bytes_per_pixel < 0) {
@@ -44,19 +43,18 @@ int64_t require_bitmap(const Bitmap *b, int32_t bpp, const char *name) {
     return -1;
   }
   if (b->bytes_per_pixel < bpp) {
-    set_error(CORVIX_E_INVALID, "%s has %d bytes per pixel, %d needed", name,
-              b->bytes_per_pixel, bpp);
+    set_error(CORVIX_E_INVALID, "%s has %d bytes per pixel, %d needed", name, b->bytes_per_pixel,
+              bpp);
     return -1;
   }
   const int64_t n = checked_size(b->width, b->height, bpp);
   if (n < 0) {
-    set_error(CORVIX_E_INVALID, "%s's %d x %d x %d bytes do not fit a 32-bit size", name,
-              b->width, b->height, bpp);
+    set_error(CORVIX_E_INVALID, "%s's %d x %d x %d bytes do not fit a 32-bit size", name, b->width,
+              b->height, bpp);
     return -1;
   }
   if (n > 0 && b->pixels == nullptr) {
-    set_error(CORVIX_E_INVALID, "%s of %d x %d has no pixels (NULL)", name, b->width,
-              b->height);
+    set_error(CORVIX_E_INVALID, "%s of %d x %d has no pixels (NULL)", name, b->width, b->height);
     return -1;
   }
   return n;

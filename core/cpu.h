@@ -20,8 +20,7 @@
 namespace corvix {
 
 enum class Simd : int { kPlain = 0, kAvx2 = 1, kAvx512 = 2, kAvx512Vbmi = 3 };
-inline constexpr Simd kSimdLevels[] = {Simd::kPlain, Simd::kAvx2, Simd::kAvx512,
-                                       Simd::kAvx512Vbmi};
+inline constexpr Simd kSimdLevels[] = {Simd::kPlain, Simd::kAvx2, Simd::kAvx512, Simd::kAvx512Vbmi};
 
 // The best level this CPU (and this build) runs, whatever the environment says.
 Simd cpu_simd();

@@ -14,13 +14,14 @@
 namespace corvix {
 
 // Replaces the calling thread's reason; the message is cut at 255 bytes.
-void set_error(int32_t error_class, const char *format, ...)
-    __attribute__((format(printf, 2, 3)));
+void set_error(int32_t error_class, const char *format, ...) __attribute__((format(printf, 2, 3)));
 
 // What fail() returns: a null pointer of any type, 0 or false.
 struct Failed {
   template <class T>
-  constexpr operator T *() const { return nullptr; }
+  constexpr operator T *() const {
+    return nullptr;
+  }
   constexpr operator int32_t() const { return 0; }
   constexpr operator uint32_t() const { return 0; }
   constexpr operator int64_t() const { return 0; }

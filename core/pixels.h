@@ -41,9 +41,7 @@ T *alloc_array(int64_t count, uint32_t attr) {
 }
 
 // 0..255: above 255 becomes 255, below 0 becomes 0.
-inline uint8_t clamp255(int32_t v) {
-  return static_cast<uint8_t>(v > 255 ? 255 : (v < 0 ? 0 : v));
-}
+inline uint8_t clamp255(int32_t v) { return static_cast<uint8_t>(v > 255 ? 255 : (v < 0 ? 0 : v)); }
 
 // Bytes a routine reads or writes when it takes `b` as `bpp` bytes a pixel; -1 when the
 // bitmap cannot hold that: null record or pixels, negative sizes, a bytes-per-pixel field

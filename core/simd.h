@@ -22,8 +22,7 @@
 #define CORVIX_TARGET_AVX512 \
   __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,prefer-vector-width=512")))
 #endif
-#define CORVIX_TARGET_VBMI \
-  __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,avx512vbmi")))
+#define CORVIX_TARGET_VBMI __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl,avx512vbmi")))
 // A fast form's name in a Kernels record, null in builds without the x86 forms.
 #define CORVIX_X86_KERNEL(name) name
 #else
@@ -32,10 +31,10 @@
 
 // The Kernels record (core/cpu.h) of a routine whose forms follow the naming convention:
 // name_plain, name_avx2 and name_avx512, or name_plain and name_avx512vbmi.
-#define CORVIX_KERNELS_AVX(name)                                        \
-  {                                                                     \
-    .plain = name##_plain, .avx2 = CORVIX_X86_KERNEL(name##_avx2),      \
-    .avx512 = CORVIX_X86_KERNEL(name##_avx512)                          \
+#define CORVIX_KERNELS_AVX(name)                                   \
+  {                                                                \
+    .plain = name##_plain, .avx2 = CORVIX_X86_KERNEL(name##_avx2), \
+    .avx512 = CORVIX_X86_KERNEL(name##_avx512)                     \
   }
 #define CORVIX_KERNELS_VBMI(name) \
   { .plain = name##_plain, .avx512vbmi = CORVIX_X86_KERNEL(name##_avx512vbmi) }

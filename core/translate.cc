@@ -50,7 +50,7 @@ struct PixelTables {
 };
 
 CORVIX_TARGET_VBMI CORVIX_ALWAYS_INLINE __m512i lookup_phase(const PixelTables &t, __m512i x,
-                                                            int phase) {
+                                                             int phase) {
   const __m512i r0 = lookup512(t.t[0], x), r1 = lookup512(t.t[1], x), r2 = lookup512(t.t[2], x);
   return _mm512_mask_blend_epi8(t.select[phase][2],
                                 _mm512_mask_blend_epi8(t.select[phase][1], r0, r1), r2);
@@ -80,9 +80,8 @@ CORVIX_TARGET_VBMI void translate_pixels_avx512vbmi(uint8_t *pixels, size_t coun
   for (; i < bytes; i += 64) {
     const __mmask64 m = first_bytes512(bytes - i);
     uint8_t *p = pixels + i;
-    _mm512_mask_storeu_epi8(p, m,
-                            lookup_phase(t, _mm512_maskz_loadu_epi8(m, p),
-                                         static_cast<int>((i % 192) / 64)));
+    _mm512_mask_storeu_epi8(
+        p, m, lookup_phase(t, _mm512_maskz_loadu_epi8(m, p), static_cast<int>((i % 192) / 64)));
   }
 }
 

@@ -19,7 +19,7 @@ namespace {
 // buffer with an input and still see every input byte before it is written).
 
 CORVIX_ALWAYS_INLINE void fade_loop(const uint8_t *a, const uint8_t *b, uint8_t *output, size_t n,
-                             uint8_t level) {
+                                    uint8_t level) {
   // b * level + a * (255 - level) is at most 255 * 255, so 16 bits hold the whole sum and
   // its quotient by 255 is the truncated 32-bit one.
   const uint16_t wb = level, wa = static_cast<uint16_t>(255 - level);
@@ -69,7 +69,7 @@ bool same_or_apart(const uint8_t *p, const uint8_t *q, size_t n) {
 // product with 0x8081, shifted right by 7, is its quotient by 255 for every such sum.
 // Unpacking and packing both work within 128-bit lanes, so the bytes come out in order.
 CORVIX_TARGET_AVX2 void fade_avx2(const uint8_t *a, const uint8_t *b, uint8_t *o, size_t n,
-                           uint8_t level) {
+                                  uint8_t level) {
   const __m256i w = _mm256_set1_epi16(static_cast<int16_t>((255 - level) | (level << 8)));
   const __m256i flip = _mm256_set1_epi8(static_cast<char>(0x80));
   const __m256i base = _mm256_set1_epi16(128 * 255);
@@ -91,7 +91,7 @@ CORVIX_TARGET_AVX2 void fade_avx2(const uint8_t *a, const uint8_t *b, uint8_t *o
 
 // The same in 64-byte blocks.
 CORVIX_TARGET_AVX512 void fade_avx512(const uint8_t *a, const uint8_t *b, uint8_t *o, size_t n,
-                               uint8_t level) {
+                                      uint8_t level) {
   const __m512i w = _mm512_set1_epi16(static_cast<int16_t>((255 - level) | (level << 8)));
   const __m512i flip = _mm512_set1_epi8(static_cast<char>(0x80));
   const __m512i base = _mm512_set1_epi16(128 * 255);
@@ -118,7 +118,8 @@ CORVIX_TARGET_AVX2 void replace_avx2(uint8_t *a, const uint8_t *b, size_t n, uin
 CORVIX_TARGET_AVX512 void raise_avx512(uint8_t *bytes, size_t n, uint8_t floor) {
   raise_loop(bytes, n, floor);
 }
-CORVIX_TARGET_AVX512 void replace_avx512(uint8_t *a, const uint8_t *b, size_t n, uint8_t threshold) {
+CORVIX_TARGET_AVX512 void replace_avx512(uint8_t *a, const uint8_t *b, size_t n,
+                                         uint8_t threshold) {
   replace_loop(a, b, n, threshold);
 }
 #endif
@@ -184,10 +185,14 @@ extern "C" {
 void cvx_fadeover_ll(const uint8_t *a, const uint8_t *b, uint8_t *output, int32_t level,
                      int32_t width, int32_t height, int32_t bytes_per_pixel) {
   using namespace corvix;
-  const int64_t n = require_size("width x height x bytes per pixel", width, height, bytes_per_pixel);
+  const int64_t n =
+      require_size("width x height x bytes per pixel", width, height, bytes_per_pixel);
   if (n <= 0) return;
   if (a == nullptr || b == nullptr || output == nullptr) {
-    set_error(CORVIX_E_INVALID, "frame %s is NULL", a == nullptr ? "A" : b == nullptr ? "B" : "output");
+    set_error(CORVIX_E_INVALID, "frame %s is NULL",
+              a == nullptr   ? "A"
+              : b == nullptr ? "B"
+                             : "output");
     return;
   }
   const uint8_t l = corvix::clamp255(level);
@@ -198,9 +203,11 @@ void cvx_fadeover_ll(const uint8_t *a, const uint8_t *b, uint8_t *output, int32_
     corvix::fade_bytes(a, b, output, size, l);
     return;
   }
-  corvix::for_items(n, corvix::kByteGrain, n * corvix::kStreamCost, [&](int64_t first, int64_t end) {
-    corvix::fade_bytes(a + first, b + first, output + first, static_cast<size_t>(end - first), l);
-  });
+  corvix::for_items(n, corvix::kByteGrain, n * corvix::kStreamCost,
+                    [&](int64_t first, int64_t end) {
+                      corvix::fade_bytes(a + first, b + first, output + first,
+                                         static_cast<size_t>(end - first), l);
+                    });
 }
 
 void cvx_specialfade_ll(Bitmap *frame, int32_t level) {
@@ -211,9 +218,10 @@ void cvx_specialfade_ll(Bitmap *frame, int32_t level) {
   // Bytes below the threshold are raised to it; from 256 up every byte is below it and
   // becomes the highest level a byte holds.
   const uint8_t floor = t > 255 ? 255 : static_cast<uint8_t>(t);
-  corvix::for_items(n, corvix::kByteGrain, n * corvix::kStreamCost, [&](int64_t first, int64_t end) {
-    corvix::raise_bytes(frame->pixels + first, static_cast<size_t>(end - first), floor);
-  });
+  corvix::for_items(
+      n, corvix::kByteGrain, n * corvix::kStreamCost, [&](int64_t first, int64_t end) {
+        corvix::raise_bytes(frame->pixels + first, static_cast<size_t>(end - first), floor);
+      });
 }
 
 void cvx_specialfadeover_ll(Bitmap *a, const uint8_t *b, int32_t level) {

@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 
-
 namespace corvix {
 
 // output[k] = (b[k] * level + a[k] * (255 - level)) / 255 for level in 0..255. The output

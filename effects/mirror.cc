@@ -103,17 +103,15 @@ CORVIX_TARGET_VBMI CORVIX_ALWAYS_INLINE Block64 load64(const uint8_t *p) {
   return {{_mm512_loadu_si512(p), _mm512_loadu_si512(p + 64), _mm512_loadu_si512(p + 128)}};
 }
 
-CORVIX_TARGET_VBMI CORVIX_ALWAYS_INLINE void store_reversed64(uint8_t *p,
-                                                                               const Block64 &x,
-                                                                               const Reverse &r) {
+CORVIX_TARGET_VBMI CORVIX_ALWAYS_INLINE void store_reversed64(uint8_t *p, const Block64 &x,
+                                                              const Reverse &r) {
   const __m512i middle = _mm512_permutex2var_epi8(x.v[0], r.index[1], x.v[1]);
   _mm512_storeu_si512(p, _mm512_permutex2var_epi8(x.v[1], r.index[0], x.v[2]));
   _mm512_storeu_si512(p + 64, _mm512_mask_permutexvar_epi8(middle, r.third, r.index[1], x.v[2]));
   _mm512_storeu_si512(p + 128, _mm512_permutex2var_epi8(x.v[0], r.index[2], x.v[1]));
 }
 
-CORVIX_TARGET_VBMI CORVIX_ALWAYS_INLINE __m512i reversed16(const uint8_t *p,
-                                                                            const Reverse &r) {
+CORVIX_TARGET_VBMI CORVIX_ALWAYS_INLINE __m512i reversed16(const uint8_t *p, const Reverse &r) {
   return _mm512_maskz_permutexvar_epi8(kBlock48, r.index16, _mm512_maskz_loadu_epi8(kBlock48, p));
 }
 
@@ -141,7 +139,7 @@ CORVIX_TARGET_VBMI void reverse_pixels_avx512vbmi(uint8_t *pixels, int64_t count
 }
 
 CORVIX_TARGET_VBMI void reverse_copy_pixels_avx512vbmi(const uint8_t *source, uint8_t *destination,
-                                                 int64_t count) {
+                                                       int64_t count) {
   const Reverse r = reverse_indices();
   int64_t i = 0;
   for (; i + 64 <= count; i += 64)
@@ -214,8 +212,8 @@ CORVIX_TARGET_AVX2 void invert_bytes_avx2(uint8_t *p, int64_t bytes) {
 }
 
 CORVIX_TARGET_AVX512 CORVIX_ALWAYS_INLINE void invert_masked(uint8_t *p, __mmask64 m) {
-  _mm512_mask_storeu_epi8(p, m, _mm512_xor_si512(_mm512_maskz_loadu_epi8(m, p),
-                                                 _mm512_set1_epi8(-1)));
+  _mm512_mask_storeu_epi8(p, m,
+                          _mm512_xor_si512(_mm512_maskz_loadu_epi8(m, p), _mm512_set1_epi8(-1)));
 }
 
 CORVIX_TARGET_AVX512 void invert_bytes_avx512(uint8_t *p, int64_t bytes) {

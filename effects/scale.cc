@@ -20,8 +20,8 @@ Bitmap *cvx_scale_ll(const Bitmap *source, int32_t width, int32_t height) {
   const int32_t w = source->width, h = source->height;
   // An empty source has nothing to sample for a non-empty result.
   if (have == 0)
-    return fail(CORVIX_E_INVALID, "source of %d x %d pixels is empty, the result %d x %d is not",
-                w, h, width, height);
+    return fail(CORVIX_E_INVALID, "source of %d x %d pixels is empty, the result %d x %d is not", w,
+                h, width, height);
   // The source positions come from the 32-bit products W * x and H * y; where the last of
   // them would not fit, refuse rather than sample from a wrapped position.
   if (int64_t{w} * (width - 1) > INT32_MAX || int64_t{h} * (height - 1) > INT32_MAX)

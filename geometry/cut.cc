@@ -63,7 +63,8 @@ void copy_border(const uint8_t *from, uint8_t *to, int64_t width, int64_t height
     std::memcpy(to + y * stride, from + y * stride, 3);
     std::memcpy(to + y * stride + stride - 3, from + y * stride + stride - 3, 3);
   }
-  std::memcpy(to + (height - 1) * stride, from + (height - 1) * stride, static_cast<size_t>(stride));
+  std::memcpy(to + (height - 1) * stride, from + (height - 1) * stride,
+              static_cast<size_t>(stride));
 }
 
 // One pass of `kernel` with its rows split across threads. The run of inside rows
@@ -86,8 +87,7 @@ extern "C" {
 Bitmap *gx_cutbitmap(const Bitmap *source, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
   using namespace corvix;
   if (source != nullptr && source->bytes_per_pixel < 1)
-    return fail(CORVIX_E_INVALID, "source bitmap has %d bytes per pixel",
-                source->bytes_per_pixel);
+    return fail(CORVIX_E_INVALID, "source bitmap has %d bytes per pixel", source->bytes_per_pixel);
   const int32_t bpp = source ? source->bytes_per_pixel : 1;
   if (require_bitmap(source, bpp, "source bitmap") < 0) return nullptr;
   if (y1 > y2) std::swap(y1, y2);

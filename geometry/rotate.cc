@@ -131,12 +131,10 @@ constexpr int64_t kTwo52Bits = 0x4330000000000000;
 // the lane's bottom, as the low bits of 2^52 + trunc. The byte under 2^52's exponent is
 // 2^52 + byte, less 2^52 the byte itself; adding 2^52 rounding toward zero to the product
 // (0 up to 255, never negative) truncates it.
-CORVIX_TARGET_AVX512 CORVIX_ALWAYS_INLINE __m512i term(__m512i from, __m512i pick,
-                                                     __m512d weight) {
+CORVIX_TARGET_AVX512 CORVIX_ALWAYS_INLINE __m512i term(__m512i from, __m512i pick, __m512d weight) {
   const __m512i two52_bits = _mm512_set1_epi64(kTwo52Bits);
   const __m512d two52 = _mm512_castsi512_pd(two52_bits);
-  const __m512i bits =
-      _mm512_mask_shuffle_epi8(two52_bits, 0x0101010101010101u, from, pick);
+  const __m512i bits = _mm512_mask_shuffle_epi8(two52_bits, 0x0101010101010101u, from, pick);
   const __m512d product = _mm512_mul_pd(_mm512_sub_pd(_mm512_castsi512_pd(bits), two52), weight);
   return _mm512_castpd_si512(
       _mm512_add_round_pd(product, two52, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC));
@@ -176,16 +174,16 @@ CORVIX_TARGET_AVX512 void turn_pixels_avx512(const Turn &t, int64_t begin, int64
     for (int b = 0; b < 64; ++b) index[b] = b % 8 == 0 ? static_cast<int8_t>(b % 16 + k) : -128;
     pick_byte[k] = _mm512_load_si512(index);
   }
-  const uint32_t bg = t.background == nullptr
-                          ? 0
-                          : (Bpp == 1 ? t.background[0]
-                                      : t.background[0] | t.background[1] << 8 |
-                                            t.background[2] << 16);
+  const uint32_t bg =
+      t.background == nullptr
+          ? 0
+          : (Bpp == 1 ? t.background[0]
+                      : t.background[0] | t.background[1] << 8 | t.background[2] << 16);
   const __m256i background = _mm256_set1_epi32(static_cast<int32_t>(bg));
   // Three bytes of each 32-bit lane packed together: within each 128-bit half, then the halves'
   // 12 bytes joined.
-  const __m256i pack3 = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1,
-                                         0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+  const __m256i pack3 = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, 0,
+                                         1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
   const __m256i join3 = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 7, 7);
   // The pixels of the lanes in `keep`, Bpp bytes each, from the low bytes of their words.
   auto store = [&](uint8_t *at, __mmask8 keep, __m256i word) CORVIX_TARGET_AVX512 {

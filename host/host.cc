@@ -69,8 +69,7 @@ bool take_hello(corvix_host *h, int32_t timeout_ms) {
                              : "the server holds as many connections as it allows"));
     return refuse(EPROTO, CORVIX_E_REFUSED, port + " did not answer as a corvix server does");
   }
-  void *p = mmap(nullptr, kSegmentSize, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_NORESERVE,
-                 seg, 0);
+  void *p = mmap(nullptr, kSegmentSize, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_NORESERVE, seg, 0);
   close(seg);
   if (p == MAP_FAILED)
     return refuse(ENOMEM, CORVIX_E_NOMEM, "cannot map the shared segment of " + port);
@@ -181,8 +180,7 @@ void corvix_host_close(corvix_host *host) {
 
 uint32_t corvix_host_alloc(corvix_host *host, uint32_t size, uint32_t attr) {
   uint32_t addr = 0;
-  const int32_t status =
-      corvix::round_trip(host, {corvix::protocol::kAlloc, 0, size, attr}, &addr);
+  const int32_t status = corvix::round_trip(host, {corvix::protocol::kAlloc, 0, size, attr}, &addr);
   if (status == -ENOMEM)
     corvix::set_error(CORVIX_E_NOMEM,
                       "the server refused %u bytes: this host process's quota or the shared "
@@ -220,8 +218,7 @@ int32_t corvix_host_send(corvix_host *host, int32_t code, uint32_t block) {
 
 int32_t corvix_host_stats(corvix_host *host, uint32_t *server_blocks, uint32_t *host_blocks) {
   uint32_t all = 0, mine = 0;
-  const int32_t status =
-      corvix::round_trip(host, {corvix::protocol::kStats, 0, 0, 0}, &all, &mine);
+  const int32_t status = corvix::round_trip(host, {corvix::protocol::kStats, 0, 0, 0}, &all, &mine);
   if (server_blocks != nullptr) *server_blocks = all;
   if (host_blocks != nullptr) *host_blocks = mine;
   return status;

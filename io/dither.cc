@@ -83,30 +83,29 @@ extern "C" Bitmap *gx_dither(const Bitmap *source, int32_t method) {
   const int64_t row_bytes = int64_t{3} * source->width;
   if (row_bytes == 0) return result;  // rows of no bytes: nothing to compare
   // Whole tiles, about kSpanTarget bytes, but never more than one row needs.
-  const auto span = static_cast<int32_t>(
-      std::min<int64_t>(span_of(n), (row_bytes + tile - 1) / tile * tile));
+  const auto span =
+      static_cast<int32_t>(std::min<int64_t>(span_of(n), (row_bytes + tile - 1) / tile * tile));
   alignas(64) uint8_t thresholds[kMaxMatrix * kMaxSpan];
   for (int32_t r = 0; r < n; ++r)
-    for (int32_t i = 0; i < span; ++i)
-      thresholds[r * span + i] = m.entries[r * n + (i / 3) % n];
+    for (int32_t i = 0; i < span; ++i) thresholds[r * span + i] = m.entries[r * n + (i / 3) % n];
 
   for_rows(source->height, row_bytes * source->height * kGatherCost,
            [&](int64_t first, int64_t end) {
-    const uint8_t *s = source->pixels + first * row_bytes;
-    uint8_t *d = result->pixels + first * row_bytes;
-    auto my = static_cast<int32_t>(first % n);
-    for (int64_t y = first; y < end; ++y) {
-      const uint8_t *t = thresholds + static_cast<ptrdiff_t>(my) * span;
-      for (int64_t off = 0; off < row_bytes; off += span) {
-        const int64_t len = std::min<int64_t>(span, row_bytes - off);
-        const uint8_t *sp = s + off;
-        uint8_t *dp = d + off;
-        for (int64_t i = 0; i < len; ++i) dp[i] = sp[i] >= t[i] ? 255 : 0;
-      }
-      s += row_bytes;
-      d += row_bytes;
-      if (++my == n) my = 0;
-    }
-  });
+             const uint8_t *s = source->pixels + first * row_bytes;
+             uint8_t *d = result->pixels + first * row_bytes;
+             auto my = static_cast<int32_t>(first % n);
+             for (int64_t y = first; y < end; ++y) {
+               const uint8_t *t = thresholds + static_cast<ptrdiff_t>(my) * span;
+               for (int64_t off = 0; off < row_bytes; off += span) {
+                 const int64_t len = std::min<int64_t>(span, row_bytes - off);
+                 const uint8_t *sp = s + off;
+                 uint8_t *dp = d + off;
+                 for (int64_t i = 0; i < len; ++i) dp[i] = sp[i] >= t[i] ? 255 : 0;
+               }
+               s += row_bytes;
+               d += row_bytes;
+               if (++my == n) my = 0;
+             }
+           });
   return result;
 }

@@ -25,8 +25,7 @@ namespace {
 // PNG and JPEG files are read whole into memory; nothing larger than this is taken.
 constexpr int64_t kLargestFile = INT32_MAX;
 
-Bitmap *decode_whole(const uint8_t *data, size_t size, int32_t background,
-                     CorvixImageInfo *info) {
+Bitmap *decode_whole(const uint8_t *data, size_t size, int32_t background, CorvixImageInfo *info) {
   if (png_signature(data, size)) return decode_png(data, size, background, info);
   return decode_jpeg(data, size, info);
 }
@@ -125,8 +124,7 @@ bool prepare(const Bitmap *b, Format format, int32_t quality, Prepared *p) {
         return fail(CORVIX_E_INVALID, "JPEG quality %d is not 1..100", quality);
       if (!encode_jpeg(b, quality, &p->encoded)) return false;
       break;
-    case Format::kNone:
-      return false;
+    case Format::kNone: return false;
   }
   p->parts[0] = {p->encoded.data, p->encoded.size};
   return true;

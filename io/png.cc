@@ -108,8 +108,8 @@ void decode(png_structp png, png_infop info, PngState *state, int32_t background
                        ((background >> 8) & 255) == (background & 255);
   const int out_bpp = grey && !(alpha && background >= 0 && !bg_grey) ? 1 : 3;
   if (checked_size(width, height, out_bpp) < 0) {
-    std::snprintf(state->message, sizeof state->message,
-                  "%u x %u x %d does not fit a 32-bit size", width, height, out_bpp);
+    std::snprintf(state->message, sizeof state->message, "%u x %u x %d does not fit a 32-bit size",
+                  width, height, out_bpp);
     png_longjmp(png, 2);
   }
   if (type == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
@@ -120,14 +120,14 @@ void decode(png_structp png, png_infop info, PngState *state, int32_t background
   const int channels = png_get_channels(png, info);
   const size_t row_bytes = png_get_rowbytes(png, info);
 
-  state->bitmap = gx_allocrawbitmap(static_cast<int32_t>(width), static_cast<int32_t>(height),
-                                    out_bpp);
+  state->bitmap =
+      gx_allocrawbitmap(static_cast<int32_t>(width), static_cast<int32_t>(height), out_bpp);
   const size_t held = passes > 1 ? height : 1;
   state->rows = static_cast<uint8_t *>(std::malloc(row_bytes * held));
   state->row_pointers = static_cast<uint8_t **>(std::malloc(sizeof(uint8_t *) * held));
   if (state->bitmap == nullptr || state->rows == nullptr || state->row_pointers == nullptr) {
-    std::snprintf(state->message, sizeof state->message, "out of memory for a %ux%u image",
-                  width, height);
+    std::snprintf(state->message, sizeof state->message, "out of memory for a %ux%u image", width,
+                  height);
     png_longjmp(png, 3);
   }
   for (size_t y = 0; y < held; ++y) state->row_pointers[y] = state->rows + y * row_bytes;

@@ -22,7 +22,6 @@
 
 namespace corvix {
 
-
 int32_t instr(const char *string, int32_t character) {
   if (string == nullptr) return -1;
   int32_t found = -1;
@@ -131,8 +130,8 @@ int32_t gx_savebitmapasppm(const Bitmap *bitmap, const char *filename) {
   const int n = corvix::ppm_header(bitmap, header);
   if (n == 0) return 0;
   if (filename == nullptr) return corvix::fail(CORVIX_E_INVALID, "no file name");
-  return corvix::save_file(filename, {{header, size_t(n)},
-                                      {bitmap->pixels, corvix::pixel_bytes(bitmap)}});
+  return corvix::save_file(filename,
+                           {{header, size_t(n)}, {bitmap->pixels, corvix::pixel_bytes(bitmap)}});
 }
 
 int32_t gx_savebitmapasppmfd(const Bitmap *bitmap, int fd) {

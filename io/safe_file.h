@@ -50,8 +50,8 @@ class SafeFile {
   int fd_ = -1;
   bool owned_ = false;
   bool failed_ = false;
-  int slot_ = -1;          // the temporary file's entry in the table removed on a signal
-  char *temp_ = nullptr;   // the temporary file's path, malloc'd; null when writing directly
+  int slot_ = -1;         // the temporary file's entry in the table removed on a signal
+  char *temp_ = nullptr;  // the temporary file's path, malloc'd; null when writing directly
   char *target_ = nullptr;
 };
 

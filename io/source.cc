@@ -129,8 +129,8 @@ bool Source::read_exact(uint8_t *dst, int64_t n) {
   int64_t early = 0;
   if (remaining >= 64 * 1024 && kind_ == Kind::kDescriptor && seekable_) {
     const off_t at = lseek(fd_, 0, SEEK_CUR);
-    const auto step = static_cast<int64_t>(
-        (reinterpret_cast<uintptr_t>(rest) - static_cast<uintptr_t>(at)) & 63);
+    const auto step =
+        static_cast<int64_t>((reinterpret_cast<uintptr_t>(rest) - static_cast<uintptr_t>(at)) & 63);
     if (at >= 0 && step <= held) early = step;
   }
   int64_t done = 0;

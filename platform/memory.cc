@@ -59,7 +59,7 @@ struct State {
   std::mutex lock;
   RangeAllocator ranges{kSegmentReserved, kSegmentSize};
   uint64_t calls = 0;
-  uint64_t fail_at = 0;  // call number that fails, 0 = none
+  uint64_t fail_at = 0;           // call number that fails, 0 = none
   uint64_t freed_since_trim = 0;  // since the last look at the working set
   bool freed_since_full_trim = false;
   bool trim_due = false;
@@ -68,7 +68,7 @@ struct State {
   // before it. Free pages within it stay in memory, so a stream of frames that are taken
   // and freed again does not fault its pages in over and over.
   uint64_t peak_live = 0, peak_live_before = 0;
-  int trim_in_slices = 0;  // server loops that trim in slices
+  int trim_in_slices = 0;    // server loops that trim in slices
   uint64_t trim_cursor = 0;  // where the next trim slice goes on
   OwnerIds owner_ids;
   uint64_t quota = kDefaultHostQuota;
@@ -87,10 +87,9 @@ State &state() {
     int fd = memfd_create("corvix-segment", MFD_CLOEXEC | MFD_ALLOW_SEALING);
     if (fd < 0) die("memfd_create");
     if (ftruncate(fd, static_cast<off_t>(kSegmentSize)) != 0) die("ftruncate");
-    if (fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) != 0)
-      die("F_ADD_SEALS");
-    void *p = mmap(nullptr, kSegmentSize, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_NORESERVE,
-                   fd, 0);
+    if (fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) != 0) die("F_ADD_SEALS");
+    void *p =
+        mmap(nullptr, kSegmentSize, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_NORESERVE, fd, 0);
     if (p == MAP_FAILED) die("mmap");
     if (mprotect(p, kSegmentReserved, PROT_NONE) != 0) die("mprotect");
     st->seg = Segment{fd, static_cast<uint8_t *>(p)};
@@ -126,7 +125,7 @@ uint64_t next_data(int fd, uint64_t from, uint64_t to) {
 }
 
 uint64_t resident_locked(const State &s) {
-  struct stat st{};
+  struct stat st {};
   return fstat(s.seg.fd, &st) == 0 ? static_cast<uint64_t>(st.st_blocks) * 512 : 0;
 }
 
@@ -327,8 +326,10 @@ void release_owner(uint32_t owner, bool trim) {
   }
   if (trim) {
     // A host left: everything free goes back.
-    if (s.trim_in_slices == 0) trim_locked(s);
-    else start_trim(s, UINT64_MAX);
+    if (s.trim_in_slices == 0)
+      trim_locked(s);
+    else
+      start_trim(s, UINT64_MAX);
   }
 }
 
@@ -363,21 +364,31 @@ void set_host_quota(uint64_t bytes) {
   });
 }
 
-uint64_t host_quota() { return with_lock([](State &s) { return s.quota; }); }
+uint64_t host_quota() {
+  return with_lock([](State &s) { return s.quota; });
+}
 
-bool trim_pending() { return with_lock([](State &s) { return s.freed_since_full_trim; }); }
+bool trim_pending() {
+  return with_lock([](State &s) { return s.freed_since_full_trim; });
+}
 
 uint64_t resident_bytes() { return resident_locked(state()); }
 
-void trim_segment() { with_lock([](State &s) { trim_locked(s); }); }
+void trim_segment() {
+  with_lock([](State &s) { trim_locked(s); });
+}
 
 void set_trim_in_slices(bool on) {
   with_lock([on](State &s) { s.trim_in_slices += on ? 1 : -1; });
 }
 
-bool trim_due() { return with_lock([](State &s) { return s.trim_due; }); }
+bool trim_due() {
+  return with_lock([](State &s) { return s.trim_due; });
+}
 
-void request_trim() { with_lock([](State &s) { start_trim(s, UINT64_MAX); }); }
+void request_trim() {
+  with_lock([](State &s) { start_trim(s, UINT64_MAX); });
+}
 
 bool trim_step(uint64_t budget) {
   return with_lock([budget](State &s) { return s.trim_due && trim_slice_locked(s, budget); });

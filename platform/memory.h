@@ -10,8 +10,8 @@ constexpr uint64_t kSegmentSize = uint64_t{1} << 32;  // every 32-bit address
 constexpr uint64_t kSegmentReserved = 0x10000;        // never handed out, PROT_NONE
 
 struct Segment {
-  int fd;          // sealed memfd, close-on-exec
-  uint8_t *base;   // this process's mapping of offset 0
+  int fd;         // sealed memfd, close-on-exec
+  uint8_t *base;  // this process's mapping of offset 0
 };
 
 // This process's segment, made (and sealed against resizing) on first use.

@@ -41,11 +41,11 @@ struct Connection {
   uint32_t owner = 0;
   pid_t pid = 0;
   bool dead = false;
-  int in_work = 0;          // messages taken and not yet replied
-  bool busy = false;        // a request is queued, in work or waiting for its reply to go
-  bool has_pending = false; // a reply that could not be sent yet
+  int in_work = 0;           // messages taken and not yet replied
+  bool busy = false;         // a request is queued, in work or waiting for its reply to go
+  bool has_pending = false;  // a reply that could not be sent yet
   protocol::Reply pending{};
-  uint32_t events = 0;      // what epoll watches for now
+  uint32_t events = 0;  // what epoll watches for now
   // A cleared allocation still being cleared in slices: [clear_at, clear_end) of its block.
   uint32_t clear_block = 0;
   uint64_t clear_at = 0, clear_end = 0;
@@ -101,7 +101,7 @@ std::string runtime_dir(std::string *error) {
     *error = "cannot make runtime directory " + dir + ": " + std::strerror(errno);
     return {};
   }
-  struct stat st{};
+  struct stat st {};
   if (lstat(dir.c_str(), &st) != 0) {
     *error = "cannot inspect runtime directory " + dir + ": " + std::strerror(errno);
     return {};
@@ -115,8 +115,8 @@ std::string runtime_dir(std::string *error) {
 }
 
 std::string socket_path(const std::string &name, std::string *error) {
-  if (name.empty() || name.size() > 200 || name.find('/') != std::string::npos ||
-      name == "." || name == "..") {
+  if (name.empty() || name.size() > 200 || name.find('/') != std::string::npos || name == "." ||
+      name == "..") {
     *error = "bad port name '" + name + "'";
     return {};
   }
@@ -247,7 +247,8 @@ void accept_hosts(PPCPort *port) {
     }
     // Connections of one host process share its quota; this process's own connections (an
     // embedded server's host) keep a quota each.
-    const uint32_t owner = acquire_owner(cred.pid == getpid() ? 0 : static_cast<uint64_t>(cred.pid));
+    const uint32_t owner =
+        acquire_owner(cred.pid == getpid() ? 0 : static_cast<uint64_t>(cred.pid));
     if (owner == 0) {
       refuse(fd, protocol::kRefusedServerLimit);
       continue;
@@ -316,9 +317,7 @@ void serve_connection(PPCPort *port, const std::shared_ptr<Connection> &conn) {
         clear_range(reply.value, req.arg0, req.arg0);
       }
       break;
-    case protocol::kFree:
-      reply.status = free_for(conn->owner, req.arg0);
-      break;
+    case protocol::kFree: reply.status = free_for(conn->owner, req.arg0); break;
     case protocol::kStats: {
       uint64_t blocks = 0;
       corvix_alloc_stats(&blocks, nullptr);
@@ -326,9 +325,7 @@ void serve_connection(PPCPort *port, const std::shared_ptr<Connection> &conn) {
       reply.owner = static_cast<uint32_t>(owner_blocks(conn->owner));
       break;
     }
-    default:
-      reply.status = -EPROTO;
-      break;
+    default: reply.status = -EPROTO; break;
   }
   deliver(port, conn, reply);
 }
@@ -365,7 +362,7 @@ void set_port_limits(const PortLimits &limits) { g_limits = limits; }
 void stop_on_signals() {
   sigset_t stops;
   sigemptyset(&stops);
-  struct sigaction sa{};
+  struct sigaction sa {};
   sa.sa_handler = note_stop;
   sigemptyset(&sa.sa_mask);
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
@@ -412,7 +409,8 @@ PPCPort *open_port(const char *name, PortFailure *why) {
       umask(old_mask);
       return failed(busy, error);
     }
-    struct stat held{}, named{};
+    struct stat held {
+    }, named{};
     if (fstat(fd, &held) == 0 && stat(lock_path.c_str(), &named) == 0 &&
         held.st_ino == named.st_ino && held.st_dev == named.st_dev) {
       port->lock_fd = fd;
@@ -490,9 +488,7 @@ uint32_t PPCWaitPort(PPCPort *port) {
     if (corvix::g_stop_signal.load() != 0) return 0;
     const bool background = !port->clearing.empty() || corvix::trim_due();
     // Freed pages go back to the system once the port has been idle for a moment.
-    const int timeout = !port->queue.empty() || background ? 0
-                        : corvix::trim_pending()           ? 2000
-                                                           : -1;
+    const int timeout = !port->queue.empty() || background ? 0 : corvix::trim_pending() ? 2000 : -1;
     epoll_event events[32];
     const int n = epoll_pwait(port->epoll_fd, events, 32, timeout,
                               corvix::g_stop_installed ? &corvix::g_wait_mask : nullptr);

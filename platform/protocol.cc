@@ -41,8 +41,7 @@ int receive_hello(int socket_fd, Reply *hello) {
   if (cm == nullptr || cm->cmsg_level != SOL_SOCKET || cm->cmsg_type != SCM_RIGHTS) return -1;
   int fd = -1;
   std::memcpy(&fd, CMSG_DATA(cm), sizeof fd);
-  if (n != static_cast<ssize_t>(sizeof *hello) || hello->kind != kHello ||
-      hello->value != kMagic) {
+  if (n != static_cast<ssize_t>(sizeof *hello) || hello->kind != kHello || hello->value != kMagic) {
     close(fd);
     return -1;
   }

@@ -28,16 +28,16 @@ struct Request {
 };
 
 struct Reply {
-  uint32_t kind;    // kHello, or the request's kind
-  int32_t status;   // 0, or a negative errno value
-  uint32_t value;   // an allocated address; for kHello the protocol magic
-  uint32_t owner;   // for kHello: the host's owner id (diagnostics)
+  uint32_t kind;   // kHello, or the request's kind
+  int32_t status;  // 0, or a negative errno value
+  uint32_t value;  // an allocated address; for kHello the protocol magic
+  uint32_t owner;  // for kHello: the host's owner id (diagnostics)
 };
 
 static_assert(sizeof(Request) == 16 && sizeof(Reply) == 16);
 
 // A hello with a negative status and no descriptor refuses the connection.
-constexpr int32_t kRefusedProcessLimit = -EUSERS;   // too many connections from that process
+constexpr int32_t kRefusedProcessLimit = -EUSERS;       // too many connections from that process
 constexpr int32_t kRefusedServerLimit = -ECONNREFUSED;  // too many connections in all
 
 // Sends the hello with the segment's descriptor attached (never blocks).

@@ -17,8 +17,8 @@ class RangeAllocator {
   static constexpr uint64_t kGranule = 16;
 
   struct Block {
-    uint64_t size;       // requested bytes
-    uint64_t reserved;   // bytes taken from the range (granule multiple, at least one)
+    uint64_t size;      // requested bytes
+    uint64_t reserved;  // bytes taken from the range (granule multiple, at least one)
     uint32_t owner;
   };
 

@@ -46,9 +46,8 @@ uint32_t yuv_to_rgb(Call &c) {
 
 // 3: a resized copy of a chunky frame (the source is read as one byte a pixel).
 uint32_t scale_frame(Call &c) {
-  return make_from_frame(c, 1, [&c](Bitmap *src) {
-    return cvx_scale_ll(src, c.sword(2), c.sword(3));
-  });
+  return make_from_frame(c, 1,
+                         [&c](Bitmap *src) { return cvx_scale_ll(src, c.sword(2), c.sword(3)); });
 }
 
 // 4: colour pixels to cube indices or pens. Word 1 names a word holding the source address

@@ -15,8 +15,8 @@ std::atomic<uint32_t> g_embedded{0};
 }  // namespace
 
 extern "C" corvix_host *corvix_host_embedded(void) {
-  const std::string name = "embedded-" + std::to_string(getpid()) + "-" +
-                           std::to_string(g_embedded.fetch_add(1));
+  const std::string name =
+      "embedded-" + std::to_string(getpid()) + "-" + std::to_string(g_embedded.fetch_add(1));
   const PPCTagItem tags[] = {{PPCPORTTAG_NAME, reinterpret_cast<uintptr_t>(name.c_str())},
                              {TAG_END, 0}};
   PPCPort *port = PPCCreatePort(tags);  // says why when it fails

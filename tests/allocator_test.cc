@@ -27,7 +27,10 @@ TEST(RangeAllocator, AgreesWithModelOverRandomSequences) {
   for (int seq = 0; seq < 2000; ++seq) {
     RangeAllocator a(kBegin, kEnd);
     a.set_default_quota(300 * 1024);
-    struct Live { uint64_t size; uint32_t owner; };
+    struct Live {
+      uint64_t size;
+      uint32_t owner;
+    };
     std::map<uint64_t, Live> model;
     for (int step = 0; step < 400; ++step) {
       const int op = static_cast<int>(rng() % 10);
@@ -101,8 +104,8 @@ TEST_F(PPCAllocVecTest, ZeroFillZeroSizeRefusalsAndInjectedFailures) {
   uint64_t before = 0, after = 0;
   corvix_alloc_stats(&before, nullptr);
   int local = 0;
-  for (void *p : {static_cast<void *>(b + 16), static_cast<void *>(&local),
-                  static_cast<void *>(b), static_cast<void *>(b)})
+  for (void *p : {static_cast<void *>(b + 16), static_cast<void *>(&local), static_cast<void *>(b),
+                  static_cast<void *>(b)})
     PPCFreeVec(p);
   corvix_alloc_stats(&after, nullptr);
   EXPECT_EQ(after, before - 1);

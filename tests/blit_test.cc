@@ -63,11 +63,16 @@ Bytes model(const Target &t, int64_t sw, int64_t sh, const uint8_t *s, int64_t x
       const uint8_t *b = s + ((row - y) * sh / dh * sw + (col - x) * sw / dw) * bpp;
       const int32_t a = alpha_weight((b[0] + b[1] + b[2]) / 3, alpha_offset(p));
       for (int k = 0; k < bpp; ++k)
-        if (bpp == 1 || m == kChunky || m == kBitmap || m == kScaled) d[k] = b[k];
-        else if (m == kTrans || m == kBitmapTrans) d[k] = blend_percent(d[k], b[k], p);
-        else if (m == kAlpha) d[k] = blend_alpha(d[k], b[k], a);
-        else if (m == kMasked) d[k] = b[0] > p ? b[k] : d[k];
-        else d[k] = clamp255(d[k] + static_cast<uint8_t>(static_cast<int32_t>(f[k] * b[k]) / 255));
+        if (bpp == 1 || m == kChunky || m == kBitmap || m == kScaled)
+          d[k] = b[k];
+        else if (m == kTrans || m == kBitmapTrans)
+          d[k] = blend_percent(d[k], b[k], p);
+        else if (m == kAlpha)
+          d[k] = blend_alpha(d[k], b[k], a);
+        else if (m == kMasked)
+          d[k] = b[0] > p ? b[k] : d[k];
+        else
+          d[k] = clamp255(d[k] + static_cast<uint8_t>(static_cast<int32_t>(f[k] * b[k]) / 255));
     }
   return out;
 }
@@ -83,9 +88,10 @@ TEST_F(Blit, EveryPlacementMatchesTheModel) {
   const test::Image src = test::load_image("astronaut.ppm"), dst = test::load_image("coffee.ppm");
   const int32_t sizes[][4] = {{4, 2, 13, 11}, {8, 8, 5, 3},   {13, 7, 1, 1},  {1, 1, 0, 4},
                               {4, 2, 4, 0},   {8, 8, 20, 15}, {13, 7, -3, 2}, {3, 5, 290, 3}};
-  const int32_t ops[][2] = {{kChunky, 0}, {kTrans, 0}, {kTrans, 37}, {kTrans, 100}, {kTrans, 150},
-      {kAlpha, 0}, {kAlpha, 100}, {kAlpha, -50}, {kBitmap, 0}, {kBitmapTrans, 30}, {kScaled, 0},
-      {kMasked, -1}, {kMasked, 100}, {kLight, 128}, {kLight, 300}};
+  const int32_t ops[][2] = {{kChunky, 0},   {kTrans, 0},        {kTrans, 37},  {kTrans, 100},
+                            {kTrans, 150},  {kAlpha, 0},        {kAlpha, 100}, {kAlpha, -50},
+                            {kBitmap, 0},   {kBitmapTrans, 30}, {kScaled, 0},  {kMasked, -1},
+                            {kMasked, 100}, {kLight, 128},      {kLight, 300}};
   for (const auto &[width, height] : {std::pair{13, 11}, {300, 2}})
     for (int32_t bpp : {3, 1})
       for (const auto &[sw, sh, dw, dh] : sizes)
@@ -96,9 +102,8 @@ TEST_F(Blit, EveryPlacementMatchesTheModel) {
               Target t(width, height, bpp, dst.rgb.data());
               const Bytes want = model(t, sw, sh, src.rgb.data(), x, y, dw, dh, Mode(m), p);
               draw(&t.bm, sw, sh, src.rgb.data(), x, y, dw, dh, Mode(m), p);
-              ASSERT_EQ(t.bytes, want) << width << " " << bpp << " " << sw << "x" << sh << " "
-                                       << dw << "x" << dh << "+" << x << "+" << y << " " << m
-                                       << "/" << p;
+              ASSERT_EQ(t.bytes, want) << width << " " << bpp << " " << sw << "x" << sh << " " << dw
+                                       << "x" << dh << "+" << x << "+" << y << " " << m << "/" << p;
             }
   // A block inside the destination's own buffer is read as the drawing reaches it: a row
   // shifted right by one repeats its first pixel; a scaled row that moved pixels left is what
@@ -121,8 +126,11 @@ TEST(BlitKernels, FormulasFastFormsAndSampler) {
   EXPECT_EQ(blend_percent(255, 0, 25), 63);
   EXPECT_EQ(blend_percent(255, 0, 300), 253);
   for (int32_t p = 0; p < 100; ++p) EXPECT_EQ(alpha_offset(p), static_cast<int32_t>(p * 2.55));
-  for (const auto &[p, t] : {std::pair{100, 255}, {-50, -127}, {123456789, 314814811},
-                             {INT32_MIN, INT32_MIN}, {INT32_MAX, INT32_MAX}})
+  for (const auto &[p, t] : {std::pair{100, 255},
+                             {-50, -127},
+                             {123456789, 314814811},
+                             {INT32_MIN, INT32_MIN},
+                             {INT32_MAX, INT32_MAX}})
     EXPECT_EQ(alpha_offset(p), t);
   EXPECT_EQ(blend_alpha(10, 200, alpha_weight(200, -127)), 253);  // a = -72, d x a wraps
   int wrong = 0;
@@ -179,11 +187,20 @@ TEST_F(Blit, LinesAndBoxesMatchTheirPlainWalks) {
   for (const auto &[x, y] : {std::pair{2, 1}, {1, 0}, {0, 0}, {1, 1}, {2, 2}, {3, 3}})
     want.plot(x, y);
   EXPECT_EQ(t.bytes, want.bytes);
-  const int32_t boxes[][5] = {{3, 3, 1, 1, 1}, {5, 0, 9, 3, 1}, {1, 2, 8, 6, 2}, {8, 7, 8, 7, 5},
-      {-4, -4, 100, 100, 3}, {2, -9, 2, -1, 1}, {9, 7, 9, 8, 1}, {-10, -10, 100, 100, 1},
+  const int32_t boxes[][5] = {
+      {3, 3, 1, 1, 1},
+      {5, 0, 9, 3, 1},
+      {1, 2, 8, 6, 2},
+      {8, 7, 8, 7, 5},
+      {-4, -4, 100, 100, 3},
+      {2, -9, 2, -1, 1},
+      {9, 7, 9, 8, 1},
+      {-10, -10, 100, 100, 1},
       {INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX, INT32_MAX},
       // Right or bottom edge on column or row 0: that column or row is still drawn.
-      {-3, 2, 0, 5, 1}, {1, -4, 6, 0, 1}, {0, 0, -5, -5, 2}};
+      {-3, 2, 0, 5, 1},
+      {1, -4, 6, 0, 1},
+      {0, 0, -5, -5, 2}};
   for (int32_t bpp : {3, 1, 2})
     for (const auto &[x1, y1, x2, y2, step] : boxes) {
       Target b(9, 8, bpp), want(9, 8, bpp);
@@ -223,10 +240,11 @@ TEST_F(Blit, CallsThatCannotBeDrawnSafelyDoNothing) {
     gx_scaledblit(&t.bm, sw, sh, src.data(), 0, 0, 1 << 12, 1 << 12);
   for (int32_t step : {0, -1, INT32_MIN}) gx_drawbox(&t.bm, 0, 0, 3, 3, 1, 1, 1, step);
   EXPECT_EQ(test::sweep_allocation_failures([&](int failing) {
-    Target u(4, 4, 3);
-    gx_scaledlightblit(&u.bm, src.data(), 0, 0, 4, 4, 255, 255, 255);
-    EXPECT_EQ(u.bytes == t.bytes, failing != 0) << failing;
-  }), 3);
+              Target u(4, 4, 3);
+              gx_scaledlightblit(&u.bm, src.data(), 0, 0, 4, 4, 255, 255, 255);
+              EXPECT_EQ(u.bytes == t.bytes, failing != 0) << failing;
+            }),
+            3);
   EXPECT_EQ(t.bytes, Target(4, 4, 3).bytes);
 }
 

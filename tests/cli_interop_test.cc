@@ -27,8 +27,8 @@ TEST_F(CliInterop, FramesFromFfmpegConvertCloseToFfmpegsOwnConversion) {
   const std::string photo = image_path("coffee.ppm"), size = "600x400";
   for (const char *format : {"yuv411p", "yuv422p", "yuv444p", "yuv420p", "nv12"}) {
     SCOPED_TRACE(format);
-    const Result made = shell(ffmpeg + "-i " + quote(photo) + " -pix_fmt " + format +
-                              raw + quote(planes));
+    const Result made =
+        shell(ffmpeg + "-i " + quote(photo) + " -pix_fmt " + format + raw + quote(planes));
     ASSERT_EQ(made.code, 0) << made.err;
     // Both blue first; ffmpeg gives each pixel its own group's chroma, not an interpolation.
     const Result ours = corvix({"yuv2rgb", "--size", size, "--pix-fmt", format, "--raw", planes});
@@ -66,8 +66,9 @@ TEST_F(CliInterop, NetpbmAndPillowReadOurFilesBackIdentically) {
   ASSERT_EQ(corvix({"rotate", "--angle", "20", image_path("coffee.ppm"), path("r.ppm")}).code, 0);
   ASSERT_EQ(corvix({"remap", image_path("astronaut.ppm"), path("c.pgm")}).code, 0);
   const std::string pil = std::string(kPython) + " -c " +
-                          quote("import sys, PIL.Image as I\n"
-                                "sys.stdout.buffer.write(I.open(sys.argv[1]).tobytes())");
+                          quote(
+                              "import sys, PIL.Image as I\n"
+                              "sys.stdout.buffer.write(I.open(sys.argv[1]).tobytes())");
   for (const char *name : {"r.ppm", "c.pgm"}) {
     const std::string netpbm_read = netpbm ? shell("pamtopnm < " + quote(path(name))).out : "";
     const std::string pillow_read = pillow ? shell(pil + " " + quote(path(name))).out : "";
@@ -105,9 +106,10 @@ TEST_F(CliInterop, EveryImageOfAStreamIsProcessedInTurn) {
 
   if (!have("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
   const std::string ffmpeg = "ffmpeg -loglevel error -nostdin ";
-  const std::string frames = ffmpeg +
-      "-f lavfi -i testsrc=size=67x45:rate=5 -frames:v 7 -f image2pipe -c:v ppm -";
-  const Result theirs = shell(frames + " | " + ffmpeg + "-f image2pipe -c:v ppm -i - -vf vflip "
+  const std::string frames =
+      ffmpeg + "-f lavfi -i testsrc=size=67x45:rate=5 -frames:v 7 -f image2pipe -c:v ppm -";
+  const Result theirs = shell(frames + " | " + ffmpeg +
+                              "-f image2pipe -c:v ppm -i - -vf vflip "
                               "-f image2pipe -c:v ppm -");
   const Result ours = shell(frames + " | \"$CORVIX\" mirror --vertical - - | " + ffmpeg +
                             "-f image2pipe -c:v ppm -i - -f image2pipe -c:v ppm -");
@@ -184,8 +186,8 @@ TEST_F(CliInterop, DamagedFilesFailAndStandardInputLeavesNothingBehind) {
   }
   std::filesystem::create_directory(path("tmp"));
   const Result r = shell("TMPDIR=" + quote(path("tmp")) + " \"$CORVIX\" invert - - | " +
-                         "TMPDIR=" + quote(path("tmp")) + " \"$CORVIX\" mirror --vertical - " +
-                         quote(path("tmp/out.ppm")),
+                             "TMPDIR=" + quote(path("tmp")) + " \"$CORVIX\" mirror --vertical - " +
+                             quote(path("tmp/out.ppm")),
                          image_path("coffee.ppm"));
   ASSERT_EQ(r.code, 0) << r.err;
   const auto entries = std::filesystem::directory_iterator(path("tmp"));

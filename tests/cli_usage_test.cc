@@ -133,8 +133,7 @@ TEST_F(CliUsage, BadInputFailsWithOneAClearMessageAndNoOutputFile) {
     refused({"invert", input, out}, 1, message, out);
     refused({"rotate", "--angle", "5", input, out}, 1, message, out);
   }
-  refused({"invert", "-", out}, 1, "standard input: file ends after", out,
-          path("short.ppm"));
+  refused({"invert", "-", out}, 1, "standard input: file ends after", out, path("short.ppm"));
   refused({"deinterlace", path("g.pgm"), out}, 1, "needs a colour image", out);
   // Frames that do not fit together.
   refused({"fade", coffee, image_path("astronaut.ppm"), out}, 1, "600x400", out);

@@ -110,18 +110,15 @@ struct Layout {
         const int b = r.u8() % count;
         return static_cast<uint32_t>(fence[b] + offset(r.u8(), kFence));
       }
-      case 2:
-        return r.u32();
-      default:
-        return static_cast<uint32_t>(static_cast<int8_t>(r.u8()));
+      case 2: return r.u32();
+      default: return static_cast<uint32_t>(static_cast<int8_t>(r.u8()));
     }
   }
 };
 
 bool makes_record(int32_t code) {
-  return code == CORVIX_CMD_SCALE || code == CORVIX_CMD_SCALECOPY ||
-         code == CORVIX_CMD_YUVSCALE || code == CORVIX_CMD_ROTANGLE ||
-         code == CORVIX_CMD_FINDMINMAX;
+  return code == CORVIX_CMD_SCALE || code == CORVIX_CMD_SCALECOPY || code == CORVIX_CMD_YUVSCALE ||
+         code == CORVIX_CMD_ROTANGLE || code == CORVIX_CMD_FINDMINMAX;
 }
 
 }  // namespace
@@ -162,7 +159,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   std::vector<uint8_t> padding[kMaxBlocks];
   for (int i = 0; i < l.count; ++i) {
     const uint32_t end = l.addr[i] + l.size[i];
-    const uint64_t reserved = l.size[i] == 0 ? kGranule : (l.size[i] + kGranule - 1) / kGranule * kGranule;
+    const uint64_t reserved =
+        l.size[i] == 0 ? kGranule : (l.size[i] + kGranule - 1) / kGranule * kGranule;
     padding[i].assign(w.sender.at(end), w.sender.at(l.addr[i] + reserved));
   }
 

@@ -93,7 +93,8 @@ TEST_P(SmoothLevels, EveryWidthMatchesTheFormula) {
         for (int y = 1; y + 1 < h; ++y)
           for (int i = 3; i < 3 * w - 3; ++i) {
             const size_t k = size_t(y) * 3 * w + i, s = 3 * size_t(w);
-            want[k] = uint8_t((in[k] + ((in[k - 3] + in[k + 3] + in[k - s] + in[k + s]) >> 2)) >> 1);
+            want[k] =
+                uint8_t((in[k] + ((in[k - 3] + in[k + 3] + in[k - s] + in[k + s]) >> 2)) >> 1);
           }
         ASSERT_EQ(gx_smoothbitmap(b, 1), 1);
         ASSERT_EQ(bytes_of(b), want) << w << "x" << h << " pass " << passes;

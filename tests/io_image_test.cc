@@ -157,8 +157,8 @@ TEST_F(ImageTest, SavedFilesAreWhatOtherProgramsRead) {
 // Every prefix of a PNG and a JPEG, and single damaged bytes in the image data: refused with
 // a reason, nothing allocated. A PNG must run to its end chunk.
 TEST_F(ImageTest, CutAndDamagedFilesAreRefusedWithAReason) {
-  for (const char *name : {"png/rgba16_interlaced", "png/palette4", "jpeg/progressive_420",
-                           "jpeg/baseline_420"}) {
+  for (const char *name :
+       {"png/rgba16_interlaced", "png/palette4", "jpeg/progressive_420", "jpeg/baseline_420"}) {
     const std::string file = file_bytes(kCorpus + name);
     ASSERT_EQ(load_bytes(file).substr(0, 5) == "null:", false) << name;
     for (size_t n = 0; n < file.size(); ++n) {
@@ -210,10 +210,12 @@ TEST_F(ImageTest, PlainNetpbmReadsAsTheBinaryForms) {
 // Images one after another in a pipe, a file and memory: each load takes exactly one image
 // and leaves the descriptor at the next, whatever the kind and however short the image.
 TEST_F(ImageTest, NetpbmStreamsAreReadImageByImage) {
-  const std::string stream = "P6\n2 1\n255\nABCDEF" "P5 1 1 255\nG" "P3 1 1 255 1 2 3\n"
-                             "P6\n1 1\n65535\n\1\0\2\0\3\0"s;
-  const std::vector<std::string> want = {"2x1x3 ABCDEF", "1x1x1 G", "1x1x3 \1\2\3",
-                                         "1x1x3 \1\2\3"};
+  const std::string stream =
+      "P6\n2 1\n255\nABCDEF"
+      "P5 1 1 255\nG"
+      "P3 1 1 255 1 2 3\n"
+      "P6\n1 1\n65535\n\1\0\2\0\3\0"s;
+  const std::vector<std::string> want = {"2x1x3 ABCDEF", "1x1x1 G", "1x1x3 \1\2\3", "1x1x3 \1\2\3"};
   put_file(at("stream"), stream);
   const int file = open(at("stream").c_str(), O_RDONLY);
   FILE *pipe = popen(("cat " + at("stream")).c_str(), "r");
@@ -240,15 +242,15 @@ TEST_F(ImageTest, SavingRefusesWhatItCannotWrite) {
   uint8_t px[12] = {};
   const Bitmap colour{px, 2, 2, 3}, two{px, 2, 2, 2}, empty{px, 0, 2, 3};
   using Case = std::tuple<const Bitmap *, std::string, const char *, int, std::string>;
-  for (const auto &[b, name, format, quality, reason] : {
-           Case{&colour, "a.gif", nullptr, 90, "no image format for the name"},
-           Case{&colour, "jpg", nullptr, 90, "no image format for the name"},
-           Case{&colour, "a.png", "tiff", 90, "unknown image format \"tiff\""},
-           Case{&colour, "a.jpg", nullptr, 0, "JPEG quality 0 is not 1..100"},
-           Case{&colour, "a.jpg", nullptr, 101, "JPEG quality 101 is not 1..100"},
-           Case{&two, "a.png", nullptr, 90, "a bitmap of 2 bytes a pixel"},
-           Case{&empty, "a.png", nullptr, 90, "the bitmap is empty (0x2)"},
-           Case{nullptr, "a.png", nullptr, 90, "no bitmap"}}) {
+  for (const auto &[b, name, format, quality, reason] :
+       {Case{&colour, "a.gif", nullptr, 90, "no image format for the name"},
+        Case{&colour, "jpg", nullptr, 90, "no image format for the name"},
+        Case{&colour, "a.png", "tiff", 90, "unknown image format \"tiff\""},
+        Case{&colour, "a.jpg", nullptr, 0, "JPEG quality 0 is not 1..100"},
+        Case{&colour, "a.jpg", nullptr, 101, "JPEG quality 101 is not 1..100"},
+        Case{&two, "a.png", nullptr, 90, "a bitmap of 2 bytes a pixel"},
+        Case{&empty, "a.png", nullptr, 90, "the bitmap is empty (0x2)"},
+        Case{nullptr, "a.png", nullptr, 90, "no bitmap"}}) {
     EXPECT_EQ(corvix_save_image(b, at(name).c_str(), format, quality), 0) << name;
     EXPECT_EQ(std::string(corvix_last_error()).rfind(reason, 0), 0u) << corvix_last_error();
   }

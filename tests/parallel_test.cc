@@ -31,8 +31,8 @@ class ThreadCount : public ::testing::Test {
 // (or as rows there are), including row counts just below and at odd multiples of the split.
 TEST(RowSplit, EveryRowOnceInConsecutiveRuns) {
   for (int64_t runs : {1, 2, 3, 7}) {
-    for (int64_t rows : {int64_t{0}, int64_t{1}, runs - 1, runs, runs + 1, int64_t{577},
-                         int64_t{1081}}) {
+    for (int64_t rows :
+         {int64_t{0}, int64_t{1}, runs - 1, runs, runs + 1, int64_t{577}, int64_t{1081}}) {
       std::vector<std::atomic<int>> seen(static_cast<size_t>(rows));
       std::mutex m;
       std::vector<std::pair<int64_t, int64_t>> spans;
@@ -43,8 +43,7 @@ TEST(RowSplit, EveryRowOnceInConsecutiveRuns) {
       };
       run_rows(
           rows, runs,
-          [](void *c, int64_t b, int64_t e) { (*static_cast<decltype(body) *>(c))(b, e); },
-          &body);
+          [](void *c, int64_t b, int64_t e) { (*static_cast<decltype(body) *>(c))(b, e); }, &body);
       SCOPED_TRACE("runs " + std::to_string(runs) + ", rows " + std::to_string(rows));
       for (int64_t y = 0; y < rows; ++y) ASSERT_EQ(seen[static_cast<size_t>(y)], 1) << "row " << y;
       std::sort(spans.begin(), spans.end());
@@ -71,10 +70,14 @@ TEST(RowSplit, RunsFollowWorkThreadsAndRows) {
 }
 
 TEST(RowSplit, EnvironmentText) {
-  const std::pair<const char *, int32_t> cases[] = {
-      {"1", 1},      {"3", 3},     {"007", 7},  {"256", 256}, {"257", 0},  {"0", 0},
-      {"-2", 0},     {"+2", 0},    {" 2", 0},   {"2 ", 0},    {"2x", 0},   {"", 0},
-      {"four", 0},   {"99999999999999999999", 0}, {nullptr, 0}};
+  const std::pair<const char *, int32_t> cases[] = {{"1", 1},    {"3", 3},
+                                                    {"007", 7},  {"256", 256},
+                                                    {"257", 0},  {"0", 0},
+                                                    {"-2", 0},   {"+2", 0},
+                                                    {" 2", 0},   {"2 ", 0},
+                                                    {"2x", 0},   {"", 0},
+                                                    {"four", 0}, {"99999999999999999999", 0},
+                                                    {nullptr, 0}};
   for (const auto &[text, want] : cases)
     EXPECT_EQ(parse_thread_count(text), want) << (text ? text : "(unset)");
 }

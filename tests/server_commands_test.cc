@@ -63,7 +63,10 @@ class ServerCommands : public ::testing::Test {
       ASSERT_EQ(address == 0, failing != 0) << "code " << code << " failing " << failing;
       EXPECT_EQ(host.blocks(), before + (address != 0 ? parts : 0)) << "code " << code;
       if (failing == 0) check(address);
-      if (parts == 2) host.free_bitmap(address); else host.free(address);
+      if (parts == 2)
+        host.free_bitmap(address);
+      else
+        host.free(address);
       EXPECT_EQ(host.blocks(), before) << "code " << code << " failing " << failing;
     });
     EXPECT_GE(allocations, 1) << "code " << code;
@@ -88,7 +91,8 @@ TEST_F(ServerCommands, InPlaceEffectsMatchTheLibrary) {
       {14, {f, 1, 0}, [](Bitmap *x) { fxx_mirror_ll(x, 1, 0); }},
       {14, {f, 0, 1}, [](Bitmap *x) { fxx_mirror_ll(x, 0, 1); }},
       {15, {f}, [](Bitmap *x) { fxx_invert_ll(x); }},
-      {16, {f, 10, 200, 30, 180, 250, 5, 20, 240},
+      {16,
+       {f, 10, 200, 30, 180, 250, 5, 20, 240},
        [](Bitmap *x) { fxx_minmax_ll(x, 10, 200, 30, 180, 250, 5, 20, 240); }},
       {18, {f}, [](Bitmap *x) { fxx_min_max_ll(x); }},
   };
@@ -135,18 +139,21 @@ TEST_F(ServerCommands, NewRecordsArriveBigEndianAndBelongToTheHost) {
   Bitmap chunky{src.pixels, im.width, im.height, 1};
   // 13: frame and turn code; 3 and 9: frame, width, height; 10: planes, sizes, factor.
   const std::tuple<int32_t, std::vector<uint32_t>, Bitmap *> bitmaps[] = {
-      {13, {frame, 0}, fxx_rotangle_ll(&src, 0)}, {13, {frame, 1}, fxx_rotangle_ll(&src, 1)},
+      {13, {frame, 0}, fxx_rotangle_ll(&src, 0)},
+      {13, {frame, 1}, fxx_rotangle_ll(&src, 1)},
       {13, {frame, 2}, fxx_rotangle_ll(&src, 2)},
       {3, {frame, 50, 9}, cvx_scale_ll(&chunky, 50, 9)},
       {9, {frame, 50, 17}, gx_scalecopybitmap(&src, 50, 17)},
-      {10, {y, cr, cb, 37, 23, 61, 11, 1},
+      {10,
+       {y, cr, cb, 37, 23, 61, 11, 1},
        fx_yuvscale_ll(p.y.data(), p.cr.data(), p.cb.data(), 37, 23, 61, 11, 1)},
   };
   for (const auto &[code, words, want] : bitmaps) {
     made(code, words, 2, [&](uint32_t address) {
       const Bitmap got = host.read_bitmap(address);
       ASSERT_TRUE(got.width == want->width && got.height == want->height &&
-                  got.bytes_per_pixel == want->bytes_per_pixel) << "code " << code;
+                  got.bytes_per_pixel == want->bytes_per_pixel)
+          << "code " << code;
       const size_t size = static_cast<size_t>(got.width) * got.height * got.bytes_per_pixel;
       EXPECT_EQ(std::memcmp(got.pixels, want->pixels, size), 0) << "code " << code;
     });
@@ -193,7 +200,9 @@ Buf raw(uint32_t size) { return {size}; }
 Buf record(int pixels, int32_t w, int32_t h, int32_t bpp) { return {16, pixels, w, h, bpp}; }
 Buf address_of(int target) { return {4, target}; }
 
-struct Ref { int buffer; };
+struct Ref {
+  int buffer;
+};
 // An argument word: a number, or the address of one of the row's buffers.
 struct Word {
   Word(int64_t v) : value(static_cast<uint32_t>(v)) {}  // NOLINT: rows read as plain numbers
@@ -270,7 +279,8 @@ class ExactBuffers : public ServerCommands {
       const Buf &b = row.bufs[i];
       content.assign(b.size + slack, 0xA5);  // guards: a level no pixel starts with
       if (b.names < 0)
-        for (uint32_t k = 0; k < b.size; ++k) content[k] = static_cast<uint8_t>(10 + random() % 231);
+        for (uint32_t k = 0; k < b.size; ++k)
+          content[k] = static_cast<uint8_t>(10 + random() % 231);
       else
         for (int32_t f = 0, field[] = {0, b.width, b.height, b.bpp}; 4 * f < int32_t(b.size); ++f)
           corvix_put_be32(&content[4 * f], f == 0 ? addr[b.names] : uint32_t(field[f]));
@@ -316,8 +326,8 @@ TEST_F(ExactBuffers, AreAcceptedAndOneByteLessIsRefused) {
   constexpr uint32_t kGuard = 3;
   for (const Row &row : kExactRows) {
     const size_t n = row.bufs.size();
-    SCOPED_TRACE(::testing::Message() << "code " << row.code << " words " << row.words.size()
-                                      << " buffers " << n);
+    SCOPED_TRACE(::testing::Message()
+                 << "code " << row.code << " words " << row.words.size() << " buffers " << n);
     const Outcome roomy = run_row(row, kGuard, -1, false);
     ASSERT_EQ(roomy.status, 0);
     bool worked = roomy.word0 != 0 && !roomy.made.empty();
@@ -363,8 +373,11 @@ TEST_F(ServerCommands, LevelCorrectionWordsAreSigned) {
   const struct {
     uint32_t offset_word, invert_word;
     uint8_t all;
-  } cases[] = {{256u - 300u, 0x00010000, 0}, {256u - 300u, 0x0002FFFF, 255},
-               {256 + 300, 0, 255}, {256 + 300, 0x8000, 0}, {0, 0, 0}};
+  } cases[] = {{256u - 300u, 0x00010000, 0},
+               {256u - 300u, 0x0002FFFF, 255},
+               {256 + 300, 0, 255},
+               {256 + 300, 0x8000, 0},
+               {0, 0, 0}};
   for (const auto &c : cases) {
     std::memcpy(host.at(px), im.rgb.data(), 3 * n);
     run(5, {f, 100, c.offset_word, c.invert_word});

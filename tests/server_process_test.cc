@@ -227,7 +227,8 @@ TEST(ServerProcess, HostileArgumentsDatagramsAndFloodsAreRefused) {
     EXPECT_LT(h.send(2, bad), 0) << bad;
     EXPECT_EQ(corvix_last_error_class(), CORVIX_E_REFUSED) << bad;
     EXPECT_NE(std::string(corvix_last_error()).find("argument block " + std::to_string(bad)),
-              std::string::npos) << corvix_last_error();
+              std::string::npos)
+        << corvix_last_error();
   }
   EXPECT_EQ(other.word(other_block, 0), 0xDEADBEEFu);
   // Memory requests the host has no right to.
@@ -390,9 +391,11 @@ TEST(ServerProcess, StartUpFailuresSayWhyAndExitByWhetherTheNameIsServed) {
   const std::string open_dir = root + "/open", link = root + "/link";
   ASSERT_TRUE(test::run_shell("mkdir -p -m 0755 " + open_dir + " && mkdir -p -m 0700 " + root +
                               "/private && ln -sfn " + root + "/private " + link));
-  const std::pair<std::string, std::vector<std::string>> unusable[] = {
-      {"/proc/nonexistent", {}}, {open_dir, {}}, {link, {}},
-      {root, {"--port", ""}}, {root, {"--port", "a/b"}}};
+  const std::pair<std::string, std::vector<std::string>> unusable[] = {{"/proc/nonexistent", {}},
+                                                                       {open_dir, {}},
+                                                                       {link, {}},
+                                                                       {root, {"--port", ""}},
+                                                                       {root, {"--port", "a/b"}}};
   for (const auto &[dir, args] : unusable) {
     setenv("CORVIX_RUNTIME_DIR", dir.c_str(), 1);
     ServerProcess s(args, false);
@@ -423,8 +426,8 @@ TEST(ServerProcess, NoFilesLeftBehindAndStaleOnesReclaimed) {
     h.send(0, h.args({}));
     EXPECT_EQ(quit.wait_exit(5000), 0);
     EXPECT_EQ(files_named(quit.name() + ".lock"), std::vector<std::string>{});
-    EXPECT_EQ(files_named(quit.name()), std::vector<std::string>({quit.name() + ".out",
-                                                                  quit.name() + ".out.err"}));
+    EXPECT_EQ(files_named(quit.name()),
+              std::vector<std::string>({quit.name() + ".out", quit.name() + ".out.err"}));
   }
   for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
     ServerProcess stopped;
@@ -433,7 +436,7 @@ TEST(ServerProcess, NoFilesLeftBehindAndStaleOnesReclaimed) {
     EXPECT_EQ(stopped.wait_exit(5000), -2) << "ends as the signal would end it";
     EXPECT_LT(h.send(19, 0x10), 0) << "its hosts see the end";
     EXPECT_EQ(files_named(stopped.name() + ".lock"), std::vector<std::string>{}) << sig;
-    struct stat st{};
+    struct stat st {};
     EXPECT_NE(stat((test::runtime_dir() + "/" + stopped.name()).c_str(), &st), 0) << sig;
   }
   {
@@ -441,8 +444,7 @@ TEST(ServerProcess, NoFilesLeftBehindAndStaleOnesReclaimed) {
     ASSERT_TRUE(embedded.ok());
     EXPECT_EQ(files_named("embedded-" + std::to_string(getpid()) + "-").size(), 2u);
   }
-  EXPECT_EQ(files_named("embedded-" + std::to_string(getpid()) + "-"),
-            std::vector<std::string>{});
+  EXPECT_EQ(files_named("embedded-" + std::to_string(getpid()) + "-"), std::vector<std::string>{});
   ServerProcess killed;
   Host h(killed.name());
   const uint32_t block = h.args({});

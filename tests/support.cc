@@ -119,7 +119,7 @@ ServerProcess::ServerProcess(std::vector<std::string> args, bool wait_for_port) 
   if (!wait_for_port) return;
   const std::string sock = runtime_dir() + "/" + name_;
   for (int i = 0; i < 500; ++i) {
-    struct stat st{};
+    struct stat st {};
     if (stat(sock.c_str(), &st) == 0) return;
     if (wait_exit(0) != -1) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -122,10 +122,10 @@ class AtEachLevel : public ::testing::TestWithParam<Simd> {
   Simd before_ = simd_level();
 };
 
-#define CORVIX_AT_EACH_LEVEL(suite)                                                          \
-  INSTANTIATE_TEST_SUITE_P(Level, suite, ::testing::ValuesIn(::corvix::kSimdLevels),         \
-                           [](const ::testing::TestParamInfo<::corvix::Simd> &info) {        \
-                             return std::string(::corvix::simd_name(info.param));            \
+#define CORVIX_AT_EACH_LEVEL(suite)                                                   \
+  INSTANTIATE_TEST_SUITE_P(Level, suite, ::testing::ValuesIn(::corvix::kSimdLevels),  \
+                           [](const ::testing::TestParamInfo<::corvix::Simd> &info) { \
+                             return std::string(::corvix::simd_name(info.param));     \
                            })
 
 }  // namespace corvix::test

@@ -70,23 +70,28 @@ struct Case {
 };
 
 const Case kCases[] = {
-    {"rotate three-byte", [](const Image &im) {
+    {"rotate three-byte",
+     [](const Image &im) {
        Bitmap *b = image_bitmap(im);
        Bytes out = take(gx_rotatebitmap(b, 10, 20, 30, 30.0f));
        gx_freebitmap(b);
        return out;
      }},
-    {"rotate one-byte", [](const Image &im) {
+    {"rotate one-byte",
+     [](const Image &im) {
        Bitmap *b = bitmap_of(green(im), im.width, im.height, 1);
        Bytes out = take(gx_rotatebitmap(b, 7, 0, 0, -117.5f));
        gx_freebitmap(b);
        return out;
      }},
-    {"shear", [](const Image &im) {
+    {"shear",
+     [](const Image &im) {
        return in_place(im, [&](Bitmap *b) { gx_shearbitmap(b, 2, im.height - 3, 3, 41, 1, 2, 3); });
      }},
-    {"smooth", [](const Image &im) { return in_place(im, [](Bitmap *b) { gx_smoothbitmap(b, 3); }); }},
-    {"dither, every matrix", [](const Image &im) {
+    {"smooth",
+     [](const Image &im) { return in_place(im, [](Bitmap *b) { gx_smoothbitmap(b, 3); }); }},
+    {"dither, every matrix",
+     [](const Image &im) {
        Bitmap *b = image_bitmap(im);
        Bytes out;
        for (int32_t method = 1; method <= 7; ++method) {
@@ -96,15 +101,19 @@ const Case kCases[] = {
        gx_freebitmap(b);
        return out;
      }},
-    {"scale three-byte up and down", [](const Image &im) {
+    {"scale three-byte up and down",
+     [](const Image &im) {
        Bytes up(size_t(im.width * 2 + 1) * (im.height * 3 / 2 + 1) * 3);
-       gx_scale24(im.rgb.data(), up.data(), im.width, im.height, im.width * 2 + 1, im.height * 3 / 2 + 1);
+       gx_scale24(im.rgb.data(), up.data(), im.width, im.height, im.width * 2 + 1,
+                  im.height * 3 / 2 + 1);
        Bytes down(size_t(im.width / 3 + 1) * (im.height / 2 + 1) * 3);
-       gx_scale24(im.rgb.data(), down.data(), im.width, im.height, im.width / 3 + 1, im.height / 2 + 1);
+       gx_scale24(im.rgb.data(), down.data(), im.width, im.height, im.width / 3 + 1,
+                  im.height / 2 + 1);
        up.insert(up.end(), down.begin(), down.end());
        return up;
      }},
-    {"scale one-byte", [](const Image &im) {
+    {"scale one-byte",
+     [](const Image &im) {
        const Bytes g = green(im);
        Bytes up(size_t(im.width + 7) * (im.height * 2 + 3));
        gx_scale8(g.data(), up.data(), im.width, im.height, im.width + 7, im.height * 2 + 3);
@@ -114,7 +123,8 @@ const Case kCases[] = {
        up.insert(up.end(), frame.begin(), frame.end());
        return up;
      }},
-    {"YUV scaling up and down", [](const Image &im) {
+    {"YUV scaling up and down",
+     [](const Image &im) {
        const Planes p = image_planes(im, 2);
        Bytes out = take(fx_yuvscale_ll(p.y.data(), p.cr.data(), p.cb.data(), im.width, im.height,
                                        im.width * 2 + 3, im.height * 3 / 2 + 1, 2));
@@ -123,7 +133,8 @@ const Case kCases[] = {
        out.insert(out.end(), down.begin(), down.end());
        return out;
      }},
-    {"YUV conversion, groups of 4 and 3", [](const Image &im) {
+    {"YUV conversion, groups of 4 and 3",
+     [](const Image &im) {
        const auto count = uint32_t(im.width) * im.height;
        Bytes out(size_t(count) * 3 * 2);
        const Planes four = image_planes(im, 4), three = image_planes(im, 3);
@@ -132,7 +143,8 @@ const Case kCases[] = {
                       count / 3 * 3, 3);
        return out;
      }},
-    {"remap to cube and pens, translate", [](const Image &im) {
+    {"remap to cube and pens, translate",
+     [](const Image &im) {
        uint8_t pens[216], table[256];
        for (int i = 0; i < 216; ++i) pens[i] = uint8_t(255 - i);
        for (int i = 0; i < 256; ++i) table[i] = uint8_t(i * 7 + 3);
@@ -145,7 +157,8 @@ const Case kCases[] = {
        out.insert(out.end(), g.begin(), g.end());
        return out;
      }},
-    {"fades", [](const Image &im) {
+    {"fades",
+     [](const Image &im) {
        const Bytes other = flipped(im);
        Bytes out(im.rgb.size());
        cvx_fadeover_ll(im.rgb.data(), other.data(), out.data(), 77, im.width, im.height, 3);
@@ -156,7 +169,8 @@ const Case kCases[] = {
        out.insert(out.end(), over.begin(), over.end());
        return out;
      }},
-    {"levels", [](const Image &im) {
+    {"levels",
+     [](const Image &im) {
        Bytes out = in_place(im, [](Bitmap *b) { cvx_correct_ll(b, 140, -12, 1); });
        const Bytes stretched =
            in_place(im, [](Bitmap *b) { fxx_minmax_ll(b, 20, 230, 200, 10, 0, 255, 5, 250); });
@@ -184,10 +198,12 @@ class ThreadInvariance : public AtEachLevel {
 // two rows (fewer rows than threads).
 TEST_P(ThreadInvariance, SameBytesAtOneTwoThreeAndSevenThreads) {
   const Image coffee = load_image("coffee.ppm"), astronaut = load_image("astronaut.ppm");
-  const std::pair<std::string, Image> images[] = {
-      {"coffee", coffee},           {"astronaut", astronaut},
-      {"101x67", crop(coffee, 101, 67)}, {"37x1", crop(astronaut, 37, 1)},
-      {"1x29", crop(coffee, 1, 29)},     {"13x2", crop(astronaut, 13, 2)}};
+  const std::pair<std::string, Image> images[] = {{"coffee", coffee},
+                                                  {"astronaut", astronaut},
+                                                  {"101x67", crop(coffee, 101, 67)},
+                                                  {"37x1", crop(astronaut, 37, 1)},
+                                                  {"1x29", crop(coffee, 1, 29)},
+                                                  {"13x2", crop(astronaut, 13, 2)}};
   for (const Case &c : kCases) {
     for (const auto &[name, image] : images) {
       SCOPED_TRACE(std::string(c.name) + " on " + name);

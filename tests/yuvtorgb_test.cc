@@ -20,13 +20,16 @@ TEST(YuvToRgb, TablesTruncateTowardZeroAndWorkedValuesHold) {
     const int c = i - 128;
     EXPECT_TRUE(t.luma[i] == (i - 16) * 1164 / 1000 && t.cr_red[i] == c * 1596 / 1000 &&
                 t.cr_green[i] == c * 813 / 1000 && t.cb_blue[i] == c * 2018 / 1000 &&
-                t.cb_green[i] == c * 391 / 1000) << i;
+                t.cb_green[i] == c * 391 / 1000)
+        << i;
   }
-  struct Case { uint8_t y, cr, cb, b0, b1, b2; };
-  const Case cases[] = {{16, 128, 128, 0, 0, 0},     {126, 128, 128, 128, 128, 128},
+  struct Case {
+    uint8_t y, cr, cb, b0, b1, b2;
+  };
+  const Case cases[] = {{16, 128, 128, 0, 0, 0},        {126, 128, 128, 128, 128, 128},
                         {235, 128, 128, 254, 254, 254}, {255, 128, 128, 255, 255, 255},
-                        {81, 240, 90, 0, 0, 253},    {145, 34, 54, 1, 254, 0},
-                        {41, 110, 240, 255, 0, 1},   {100, 200, 50, 0, 69, 211}};
+                        {81, 240, 90, 0, 0, 253},       {145, 34, 54, 1, 254, 0},
+                        {41, 110, 240, 255, 0, 1},      {100, 200, 50, 0, 69, 211}};
   for (const Case &c : cases) {
     uint8_t out[4] = {0, 0, 0, 0xEE};
     fx_yuvtorgb_ll(&c.y, &c.cr, &c.cb, out, 1, 1);

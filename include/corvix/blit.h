@@ -34,8 +34,8 @@ CORVIX_API void gx_chunkyblit(Bitmap *destination, int32_t w, int32_t h, const u
 /* Blend of a w x h block with transparency p (0 = the block replaces the destination, 100 =
  * the destination stays): each byte becomes (d x p + s x (100 - p)) / 100, truncated, low 8
  * bits stored. A p outside 0..100 runs the same formula in wrapping 32-bit arithmetic. */
-CORVIX_API void gx_transchunkyblit(Bitmap *destination, int32_t w, int32_t h,
-                                   const uint8_t *source, int32_t x, int32_t y, int32_t p);
+CORVIX_API void gx_transchunkyblit(Bitmap *destination, int32_t w, int32_t h, const uint8_t *source,
+                                   int32_t x, int32_t y, int32_t p);
 /* Blend in which the block pixel's own brightness sets its weight: with t = p x 2.55
  * (truncated) and lum the mean of the pixel's three bytes, a = min(255, 255 - lum + t) and
  * each byte becomes (d x a + s x (255 - a)) / 255, truncated, low 8 bits stored. Black block
@@ -47,11 +47,10 @@ CORVIX_API void gx_transalphachunkyblit(Bitmap *destination, int32_t w, int32_t 
  * destination's, or a null source, draws nothing. */
 CORVIX_API void gx_blitbitmap(Bitmap *destination, const Bitmap *source, int32_t x, int32_t y);
 /* gx_transchunkyblit with the source bitmap, under the same conditions as gx_blitbitmap. */
-CORVIX_API void gx_blitbitmaptrans(Bitmap *destination, const Bitmap *source, int32_t x,
-                                   int32_t y, int32_t p);
+CORVIX_API void gx_blitbitmaptrans(Bitmap *destination, const Bitmap *source, int32_t x, int32_t y,
+                                   int32_t p);
 /* gx_blitbitmap; a null destination or source does nothing. */
-CORVIX_API void gx_newblitbitmap(Bitmap *destination, const Bitmap *source, int32_t x,
-                                 int32_t y);
+CORVIX_API void gx_newblitbitmap(Bitmap *destination, const Bitmap *source, int32_t x, int32_t y);
 
 /* ---- Scaled blits ----------------------------------------------------------------- */
 

@@ -32,8 +32,7 @@ CORVIX_API Bitmap *cvx_scale_ll(const Bitmap *source, int32_t width, int32_t hei
  * negative values turn them around 128). All width x height x bytes-per-pixel bytes are
  * treated alike, so every channel of a colour frame gets the same curve. A NULL frame or
  * one with negative sizes, no pixels or a size that does not fit is left alone. */
-CORVIX_API void cvx_correct_ll(Bitmap *frame, int32_t contrast, int32_t offset,
-                               int32_t invert);
+CORVIX_API void cvx_correct_ll(Bitmap *frame, int32_t contrast, int32_t offset, int32_t invert);
 
 /* ---- Fades ------------------------------------------------------------------------ */
 
@@ -42,9 +41,8 @@ CORVIX_API void cvx_correct_ll(Bitmap *frame, int32_t contrast, int32_t offset,
  * the fraction dropped. Level 0 gives A, 255 gives B; levels outside 0..255 are taken as
  * the nearer end. The output may be the buffer of A or of B. Nothing happens for negative
  * sizes, a byte count that does not fit, or a NULL buffer when n > 0. */
-CORVIX_API void cvx_fadeover_ll(const uint8_t *a, const uint8_t *b, uint8_t *output,
-                                int32_t level, int32_t width, int32_t height,
-                                int32_t bytes_per_pixel);
+CORVIX_API void cvx_fadeover_ll(const uint8_t *a, const uint8_t *b, uint8_t *output, int32_t level,
+                                int32_t width, int32_t height, int32_t bytes_per_pixel);
 /* Raises every byte of the frame below level + 1 to level + 1, in place: level -1 (or
  * lower) changes nothing, level 254 makes every byte 255 and so does any higher level.
  * Works on width x height x bytes-per-pixel bytes; a NULL or unusable frame is left alone. */
@@ -105,9 +103,9 @@ CORVIX_API LevelRange *fxx_findminmax_ll(const Bitmap *frame, int32_t channel);
  * bounds may come in either order, and equal bounds map everything to 0. Takes no memory.
  * A NULL frame, negative sizes, a bytes-per-pixel field below 3 or a size past 2^31 bytes:
  * nothing. */
-CORVIX_API void fxx_minmax_ll(Bitmap *frame, int32_t red_low, int32_t red_high,
-                              int32_t green_low, int32_t green_high, int32_t blue_low,
-                              int32_t blue_high, int32_t master_low, int32_t master_high);
+CORVIX_API void fxx_minmax_ll(Bitmap *frame, int32_t red_low, int32_t red_high, int32_t green_low,
+                              int32_t green_high, int32_t blue_low, int32_t blue_high,
+                              int32_t master_low, int32_t master_high);
 /* Automatic levels: stretches each byte of a frame of three-byte pixels from its own lowest
  * to its own highest value over the frame (fxx_minmax_ll with the measured pairs and the
  * master pair 0, 255). When memory for the measurements runs out the frame is unchanged.

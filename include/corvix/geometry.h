@@ -22,8 +22,8 @@ CORVIX_EXTERN_C_BEGIN
  * runs out, for a NULL or malformed source, a source of other than 1 or 3 bytes per pixel,
  * an angle that is not finite, or a turned size that does not fit; nothing is then left
  * allocated. */
-CORVIX_API Bitmap *gx_rotatebitmap(const Bitmap *source, int32_t background0,
-                                   int32_t background1, int32_t background2, float angle);
+CORVIX_API Bitmap *gx_rotatebitmap(const Bitmap *source, int32_t background0, int32_t background1,
+                                   int32_t background2, float angle);
 
 /* ---- Shear and transpose ---------------------------------------------------------- */
 

@@ -65,7 +65,9 @@ class Host {
     return a;
   }
   uint32_t word(uint32_t block, int n) const { return corvix_get_be32(at(block) + 4 * n); }
-  void set_word(uint32_t block, int n, uint32_t value) { corvix_put_be32(at(block) + 4 * n, value); }
+  void set_word(uint32_t block, int n, uint32_t value) {
+    corvix_put_be32(at(block) + 4 * n, value);
+  }
 
   // A 16-byte big-endian Bitmap record naming `pixels`.
   uint32_t bitmap(uint32_t pixels, int32_t width, int32_t height, int32_t bpp) {

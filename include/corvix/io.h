@@ -62,8 +62,8 @@ CORVIX_API int32_t gx_savebitmapasppmfile(const Bitmap *bitmap, FILE *stream);
 /* What a loaded file held. */
 enum {
   CORVIX_FORMAT_NONE = 0,
-  CORVIX_FORMAT_PPM = 1,  /* binary or plain PPM */
-  CORVIX_FORMAT_PGM = 2,  /* binary or plain PGM */
+  CORVIX_FORMAT_PPM = 1, /* binary or plain PPM */
+  CORVIX_FORMAT_PGM = 2, /* binary or plain PGM */
   CORVIX_FORMAT_PNG = 3,
   CORVIX_FORMAT_JPEG = 4
 };
@@ -100,8 +100,8 @@ CORVIX_API Bitmap *corvix_load_image_fd(int fd);
  * (may be NULL) receives what the file held, also when the load fails after the header. */
 CORVIX_API Bitmap *corvix_load_image_ex(const char *filename, int32_t background,
                                         CorvixImageInfo *info);
-CORVIX_API Bitmap *corvix_load_image_memory_ex(const void *data, size_t size,
-                                               int32_t background, CorvixImageInfo *info);
+CORVIX_API Bitmap *corvix_load_image_memory_ex(const void *data, size_t size, int32_t background,
+                                               CorvixImageInfo *info);
 CORVIX_API Bitmap *corvix_load_image_fd_ex(int fd, int32_t background, CorvixImageInfo *info);
 
 /* Saves a bitmap of one (grey) or three (colour, red first) bytes a pixel. `format`: "ppm",
@@ -113,16 +113,15 @@ CORVIX_API Bitmap *corvix_load_image_fd_ex(int fd, int32_t background, CorvixIma
  * Returns 1 when the whole file was written, else 0 with the reason set: a NULL or empty
  * bitmap, other bytes per pixel, an unknown format or extension, quality outside 1..100, a
  * file that cannot be written. */
-CORVIX_API int32_t corvix_save_image(const Bitmap *bitmap, const char *filename,
-                                     const char *format, int32_t quality);
+CORVIX_API int32_t corvix_save_image(const Bitmap *bitmap, const char *filename, const char *format,
+                                     int32_t quality);
 /* The same onto an open descriptor, which stays open; `format` must be named. */
 CORVIX_API int32_t corvix_save_image_fd(const Bitmap *bitmap, int fd, const char *format,
                                         int32_t quality);
 /* The same into memory: a buffer from malloc holding the file (release it with free), its
  * length in *size; NULL with the reason set. */
-CORVIX_API void *corvix_save_image_memory(const Bitmap *bitmap, const char *format,
-                                          int32_t quality, size_t *size);
-
+CORVIX_API void *corvix_save_image_memory(const Bitmap *bitmap, const char *format, int32_t quality,
+                                          size_t *size);
 
 /* ---- Ordered dither --------------------------------------------------------------- */
 

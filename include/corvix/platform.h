@@ -21,8 +21,8 @@ CORVIX_EXTERN_C_BEGIN
 
 /* ---- Memory ---------------------------------------------------------------------- */
 
-#define MEMF_ANY 0x0u        /* contents undefined */
-#define MEMF_CLEAR 0x10000u  /* filled with zero bytes */
+#define MEMF_ANY 0x0u       /* contents undefined */
+#define MEMF_CLEAR 0x10000u /* filled with zero bytes */
 
 /* A block of `size` bytes (16-byte aligned), or NULL when memory or the caller's quota ran
  * out. A size of 0 gives a valid, distinct block. */
@@ -47,9 +47,9 @@ typedef struct PPCTagItem {
 } PPCTagItem;
 
 #define TAG_END 0u
-#define PPCPORTTAG_NAME 0x80024000u     /* ti_Data: const char* port name */
-#define PPCMSGTAG_DATA 0x80025000u      /* the argument block's address */
-#define PPCMSGTAG_MSGID 0x80025002u     /* the command code */
+#define PPCPORTTAG_NAME 0x80024000u /* ti_Data: const char* port name */
+#define PPCMSGTAG_DATA 0x80025000u  /* the argument block's address */
+#define PPCMSGTAG_MSGID 0x80025002u /* the command code */
 
 typedef struct PPCPort PPCPort;
 typedef struct PPCMessage PPCMessage;

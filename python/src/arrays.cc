@@ -7,8 +7,7 @@ namespace corvix::python {
 
 std::string shape_text(const py::array &a) {
   std::string s = "(";
-  for (py::ssize_t i = 0; i < a.ndim(); ++i)
-    s += (i ? ", " : "") + std::to_string(a.shape(i));
+  for (py::ssize_t i = 0; i < a.ndim(); ++i) s += (i ? ", " : "") + std::to_string(a.shape(i));
   return s + (a.ndim() == 1 ? ",)" : ")");
 }
 

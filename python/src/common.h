@@ -68,15 +68,15 @@ py::array view(uint8_t *data, int32_t width, int32_t height, int32_t bytes_per_p
 // ---- The operations -----------------------------------------------------------------
 
 struct Call {
-  py::tuple arrays;       // the image arguments, in the order of Implementation::arrays
-  cli::Values values;     // every option checked, fallbacks filled in
-  py::dict objects;       // options of kind text given as something else than a string
+  py::tuple arrays;    // the image arguments, in the order of Implementation::arrays
+  cli::Values values;  // every option checked, fallbacks filled in
+  py::dict objects;    // options of kind text given as something else than a string
 };
 
 struct Implementation {
-  const char *name;                  // the tool's operation
-  std::vector<const char *> arrays;  // names of its image arguments
-  bool in_place;                     // changes its first image argument and returns it
+  const char *name;                   // the tool's operation
+  std::vector<const char *> arrays;   // names of its image arguments
+  bool in_place;                      // changes its first image argument and returns it
   std::vector<const char *> derived;  // required options that the arrays can supply instead
   py::object (*run)(Call &);
 };

@@ -17,9 +17,9 @@ namespace {
 struct Connection {
   corvix_host *host = nullptr;
   std::string port;
-  std::mutex lock;     // guards the argument block, one command at a time
-  uint32_t args = 0;   // the argument block, kept for every command; a Bitmap record of the
-                       // command's frame follows the words
+  std::mutex lock;      // guards the argument block, one command at a time
+  uint32_t args = 0;    // the argument block, kept for every command; a Bitmap record of the
+                        // command's frame follows the words
   bool closed = false;  // closed by the user: no further commands, blocks are not freed one
                         // by one (the server reclaims them all)
   ~Connection() { corvix_host_close(host); }
@@ -89,7 +89,8 @@ class HostHandle {
   // A cleared block of `size` bytes.
   uint32_t alloc(uint64_t size) {
     Connection &c = live();
-    const uint32_t a = size > UINT32_MAX ? 0 : corvix_host_alloc(c.host, static_cast<uint32_t>(size), MEMF_CLEAR);
+    const uint32_t a =
+        size > UINT32_MAX ? 0 : corvix_host_alloc(c.host, static_cast<uint32_t>(size), MEMF_CLEAR);
     if (a == 0) {
       if (corvix_host_stats(c.host, nullptr, nullptr) < 0) throw Failure(gone());
       raise_memory_error("the server on port '" + c.port + "' gives no block of " +
@@ -164,8 +165,8 @@ class HostHandle {
     }
     if (status == -EPIPE) throw Failure(gone());
     if (status < 0)
-      throw Failure("the server on port '" + c->port + "' refused command " +
-                    std::to_string(code) + " (a buffer outside this host's blocks)");
+      throw Failure("the server on port '" + c->port + "' refused command " + std::to_string(code) +
+                    " (a buffer outside this host's blocks)");
     return result;
   }
 
@@ -174,15 +175,17 @@ class HostHandle {
   py::array take_bitmap(uint32_t record, const std::string &what) {
     Connection &c = live();
     if (record == 0)
-      raise_memory_error(what + ": the server made no image (out of memory, or the result "
-                                "would be too large)");
+      raise_memory_error(what +
+                         ": the server made no image (out of memory, or the result "
+                         "would be too large)");
     const auto *r = static_cast<const uint8_t *>(corvix_host_pointer(c.host, record));
     const uint32_t pixels = corvix_get_be32(r);
     const auto w = static_cast<int32_t>(corvix_get_be32(r + 4)),
                h = static_cast<int32_t>(corvix_get_be32(r + 8)),
                bpp = static_cast<int32_t>(corvix_get_be32(r + 12));
     corvix_host_free(c.host, record);
-    if (pixels == 0 || w < 0 || h < 0 || (bpp != 1 && bpp != 3)) throw Failure(what + ": a malformed record");
+    if (pixels == 0 || w < 0 || h < 0 || (bpp != 1 && bpp != 3))
+      throw Failure(what + ": a malformed record");
     return view(static_cast<uint8_t *>(corvix_host_pointer(c.host, pixels)), w, h, bpp,
                 block_owner(c_, pixels));
   }

@@ -120,8 +120,8 @@ void save(py::handle image, const std::string &path, py::object format, int qual
   {
     py::gil_scoped_release free;
     corvix_clear_error();
-    ok = corvix_save_image(&in.bitmap, path.c_str(), kind.empty() ? nullptr : kind.c_str(),
-                           quality);
+    ok =
+        corvix_save_image(&in.bitmap, path.c_str(), kind.empty() ? nullptr : kind.c_str(), quality);
   }
   if (ok != 1) raise_reason("cannot write '" + path + "'");
 }
@@ -136,11 +136,10 @@ void prepare(const cli::Operation &op, py::dict options, const std::vector<const
     for (const cli::OptionDef &d : op.options)
       if (key == d.name) def = &d;
     if (def == nullptr)
-      throw py::type_error(std::string(op.name) + "() got an unexpected keyword argument '" +
-                           key + "'");
+      throw py::type_error(std::string(op.name) + "() got an unexpected keyword argument '" + key +
+                           "'");
     if (!py::isinstance<py::str>(item.second)) {
-      if (def->kind != cli::Kind::kText)
-        throw py::type_error(key + ": expected the value as text");
+      if (def->kind != cli::Kind::kText) throw py::type_error(key + ": expected the value as text");
       call->objects[item.first] = item.second;
       continue;
     }
@@ -158,8 +157,8 @@ void prepare(const cli::Operation &op, py::dict options, const std::vector<const
     bool from_arrays = false;
     for (const char *name : derived) from_arrays |= std::strcmp(name, d.name) == 0;
     if (d.required && !from_arrays)
-      throw py::type_error(std::string(op.name) + "() missing the required argument '" +
-                           d.name + "'");
+      throw py::type_error(std::string(op.name) + "() missing the required argument '" + d.name +
+                           "'");
   }
 }
 
@@ -244,7 +243,8 @@ PYBIND11_MODULE(_corvix, m) {
   m.def("load", &load, py::arg("path"), py::arg("background") = py::none());
   m.def("save", &save, py::arg("image"), py::arg("path"), py::arg("format") = py::none(),
         py::arg("quality") = 90);
-  m.def("last_error", [] { return py::make_tuple(corvix_last_error(), corvix_last_error_class()); });
+  m.def("last_error",
+        [] { return py::make_tuple(corvix_last_error(), corvix_last_error_class()); });
   m.def("alloc_stats", [] {
     uint64_t blocks = 0, bytes = 0;
     corvix_alloc_stats(&blocks, &bytes);
@@ -263,8 +263,7 @@ PYBIND11_MODULE(_corvix, m) {
                          writable);
     return py::make_tuple(im.keep, im.bitmap.width, im.bitmap.height, im.bitmap.bytes_per_pixel);
   });
-  m.def("yuv_planes", [](py::handle y, py::handle u, py::handle v, py::object size,
-                         int32_t group) {
+  m.def("yuv_planes", [](py::handle y, py::handle u, py::handle v, py::object size, int32_t group) {
     const Planes p = yuv_planes(y, u, v, size, group);
     return py::make_tuple(p.y, p.u, p.v, p.width, p.height);
   });

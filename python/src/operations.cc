@@ -48,7 +48,6 @@ void same_frames(const Image &a, const Image &b, const char *first, const char *
 
 int32_t chroma_group(const cli::Values &v) { return std::atoi(v.text("chroma").c_str()); }
 
-
 // ---- Video frames -----------------------------------------------------------------------
 
 }  // namespace
@@ -79,9 +78,12 @@ Planes yuv_planes(py::handle y_object, py::handle u_object, py::handle v_object,
     throw py::value_error("y: expected " + std::to_string(luma) + " bytes, got shape " +
                           shape_text(y));
   const std::string plane = "shape (H, W/" + std::to_string(group) + ")";
-  Planes p{y, bytes_arg(u_object, "u", luma / group, plane),
-           bytes_arg(v_object, "v", luma / group, plane), static_cast<int32_t>(width),
-           static_cast<int32_t>(height), group};
+  Planes p{y,
+           bytes_arg(u_object, "u", luma / group, plane),
+           bytes_arg(v_object, "v", luma / group, plane),
+           static_cast<int32_t>(width),
+           static_cast<int32_t>(height),
+           group};
   return p;
 }
 
@@ -101,11 +103,11 @@ namespace {
 
 py::object yuv2rgb(Call &c) {
   const cli::Values &v = c.values;
-  const Planes planes = yuv_planes(c.arrays[0], c.arrays[1], c.arrays[2],
-                                   v.has("size") ? py::object(py::make_tuple(v.size("size").width,
-                                                                             v.size("size").height))
-                                                 : py::object(py::none()),
-                                   chroma_group(v));
+  const Planes planes = yuv_planes(
+      c.arrays[0], c.arrays[1], c.arrays[2],
+      v.has("size") ? py::object(py::make_tuple(v.size("size").width, v.size("size").height))
+                    : py::object(py::none()),
+      chroma_group(v));
   const int32_t width = planes.width, height = planes.height, group = planes.group;
   const size_t luma = static_cast<size_t>(width) * static_cast<size_t>(height);
   const py::array &y = planes.y, &u = planes.u, &vv = planes.v;
@@ -163,8 +165,8 @@ py::object scale(Call &c) {
 // A screen's pens: the palette's pixels in reading order are pens 0, 1, 2, ... Entry k of the
 // 256-byte table is the pen nearest cube colour k.
 std::vector<uint8_t> pen_table(Call &c) {
-  py::object given = c.objects.contains("palette") ? py::object(c.objects["palette"])
-                                                   : py::object(py::none());
+  py::object given =
+      c.objects.contains("palette") ? py::object(c.objects["palette"]) : py::object(py::none());
   if (given.is_none()) {
     if (!c.values.has("palette")) return {};
     given = py::module_::import("corvix").attr("load")(c.values.text("palette"));
@@ -216,9 +218,8 @@ py::object pens(Call &c) {
     if (frame.bitmap.pixels[i] > 215)
       throw py::value_error("frame: holds " + std::to_string(frame.bitmap.pixels[i]) +
                             ", which is no cube index (0..215)");
-  return in_place(frame, "pens", [&] {
-    gx_remap8(frame.bitmap.pixels, table.data(), static_cast<uint32_t>(n));
-  });
+  return in_place(frame, "pens",
+                  [&] { gx_remap8(frame.bitmap.pixels, table.data(), static_cast<uint32_t>(n)); });
 }
 
 // ---- Levels -------------------------------------------------------------------------------
@@ -228,8 +229,7 @@ py::object correct(Call &c) {
   const cli::Values &v = c.values;
   const int32_t contrast = v.integer("contrast"), offset = v.integer("brightness"),
                 invert = v.flag("negative") ? 1 : 0;
-  return in_place(im, "correct",
-                  [&] { cvx_correct_ll(&im.bitmap, contrast, offset, invert); });
+  return in_place(im, "correct", [&] { cvx_correct_ll(&im.bitmap, contrast, offset, invert); });
 }
 
 py::object fade(Call &c) {
@@ -339,9 +339,8 @@ py::object rotate(Call &c) {
   Image in = arg(c, 0, "image", Pixels::kEither, false);
   const cli::Colour bg = c.values.colour("background");
   const auto angle = static_cast<float>(c.values.number("angle"));
-  return made("rotate made no image", [&] {
-    return gx_rotatebitmap(&in.bitmap, bg.red, bg.green, bg.blue, angle);
-  });
+  return made("rotate made no image",
+              [&] { return gx_rotatebitmap(&in.bitmap, bg.red, bg.green, bg.blue, angle); });
 }
 
 // The routines that give a bitmap a new pixel buffer work on a copy made by the library.
@@ -362,11 +361,11 @@ py::object shear(Call &c) {
   const cli::Values &v = c.values;
   const cli::Range rows = v.has("rows") ? v.range("rows") : cli::Range{0, in.bitmap.height - 1};
   const cli::Range shift = v.range("shift");
-  if (shift.low < 0 || shift.high < 0) throw py::value_error("shift: both shifts must be 0 or more");
+  if (shift.low < 0 || shift.high < 0)
+    throw py::value_error("shift: both shifts must be 0 or more");
   const cli::Colour bg = v.colour("background");
   return on_copy(in, "shear", [&](Bitmap *b) {
-    return gx_shearbitmap(b, rows.low, rows.high, shift.low, shift.high, bg.red, bg.green,
-                          bg.blue);
+    return gx_shearbitmap(b, rows.low, rows.high, shift.low, shift.high, bg.red, bg.green, bg.blue);
   });
 }
 
@@ -424,8 +423,7 @@ py::object blit(Call &c) {
     if (light) {
       const cli::Size size = scaled ? v.size("size") : cli::Size{256, 256};
       const cli::Colour f = v.colour("light");
-      gx_scaledlightblit(d, s->pixels, at.x, at.y, size.width, size.height, f.red, f.green,
-                         f.blue);
+      gx_scaledlightblit(d, s->pixels, at.x, at.y, size.width, size.height, f.red, f.green, f.blue);
     } else if (scaled || mask) {
       const cli::Size size = scaled ? v.size("size") : cli::Size{s->width, s->height};
       if (mask)
