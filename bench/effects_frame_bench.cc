@@ -127,14 +127,7 @@ void BM_FadeOverKernel(benchmark::State &state) {
 BENCHMARK(BM_FadeOverKernel)->ArgsProduct({{720}, {576}, {0, 1, 2}});
 
 void BM_SpecialFade(benchmark::State &state) {
-  const Size s = size_arg(state);
-  Bitmap *b = photo_bitmap(s, 3);
-  for (auto _ : state) {
-    cvx_specialfade_ll(b, 60);
-    benchmark::DoNotOptimize(b->pixels);
-  }
-  gx_freebitmap(b);
-  set_pixels(state, s);
+  time_in_place(state, size_arg(state), [](Bitmap *b) { cvx_specialfade_ll(b, 60); });
 }
 BENCHMARK(BM_SpecialFade)->Args({720, 576})->Args({1920, 1080});
 
@@ -166,14 +159,7 @@ void BM_SpecialFadeOverKernel(benchmark::State &state) {
 BENCHMARK(BM_SpecialFadeOverKernel)->ArgsProduct({{720}, {576}, {0, 1, 2}});
 
 void BM_Deinterlace(benchmark::State &state) {
-  const Size s = size_arg(state);
-  Bitmap *b = photo_bitmap(s, 3);
-  for (auto _ : state) {
-    cvx_deinterlace_ll(b);
-    benchmark::DoNotOptimize(b->pixels);
-  }
-  gx_freebitmap(b);
-  set_pixels(state, s);
+  time_in_place(state, size_arg(state), [](Bitmap *b) { cvx_deinterlace_ll(b); });
 }
 BENCHMARK(BM_Deinterlace)->Args({720, 576})->Args({1920, 1080});
 

@@ -39,13 +39,7 @@ void BM_Smooth(benchmark::State &state) {
 BENCHMARK(BM_Smooth)->Arg(1)->Arg(4);
 
 void BM_Transpose(benchmark::State &state) {
-  Bitmap *b = photo_bitmap(kPal, 3);
-  for (auto _ : state) {
-    gx_transposebitmap(b);
-    benchmark::DoNotOptimize(b->pixels);
-  }
-  gx_freebitmap(b);
-  set_pixels(state, kPal);
+  time_in_place(state, kPal, [](Bitmap *b) { gx_transposebitmap(b); });
 }
 BENCHMARK(BM_Transpose);
 
@@ -66,22 +60,7 @@ void BM_Cut(benchmark::State &state) {
 }
 BENCHMARK(BM_Cut)->Arg(0)->Arg(1);
 
-// The shear widens its bitmap, so each round starts from a fresh copy (not timed).
-void BM_Shear(benchmark::State &state) {
-  Bitmap *src = photo_bitmap(kPal, 3);
-  for (auto _ : state) {
-    state.PauseTiming();
-    Bitmap *b = gx_clonebitmap(src);
-    state.ResumeTiming();
-    gx_shearbitmap(b, 0, kPal.height - 1, 0, 200, 0, 0, 0);
-    benchmark::DoNotOptimize(b->pixels);
-    state.PauseTiming();
-    gx_freebitmap(b);
-    state.ResumeTiming();
-  }
-  gx_freebitmap(src);
-  set_pixels(state, kPal);
-}
+void BM_Shear(benchmark::State &state) { time_shear(state, kPal, 200); }
 BENCHMARK(BM_Shear);
 
 #ifdef CORVIX_HAVE_OPENCV

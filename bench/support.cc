@@ -61,6 +61,22 @@ void set_pixels(benchmark::State &state, Size size) {
                          benchmark::Counter::kIsRate);
 }
 
+void time_shear(benchmark::State &state, Size size, int32_t shift) {
+  Bitmap *src = photo_bitmap(size, 3);
+  for (auto _ : state) {
+    state.PauseTiming();
+    Bitmap *b = gx_clonebitmap(src);
+    state.ResumeTiming();
+    gx_shearbitmap(b, 0, size.height - 1, 0, shift, 0, 0, 0);
+    benchmark::DoNotOptimize(b->pixels);
+    state.PauseTiming();
+    gx_freebitmap(b);
+    state.ResumeTiming();
+  }
+  gx_freebitmap(src);
+  set_pixels(state, size);
+}
+
 AtLevel::AtLevel(benchmark::State &state, Simd level)
     : before_(simd_level()), ok_(level <= cpu_simd()) {
   if (!ok_) {

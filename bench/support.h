@@ -32,6 +32,36 @@ void memcpy_frame(benchmark::State &state, Size size, int32_t bpp);
 // Reports pixels per second (shown as Mpixel/s by --benchmark_counters_tabular).
 void set_pixels(benchmark::State &state, Size size);
 
+// Times `make(photograph)`, a routine making a new bitmap from a three-byte photograph of
+// `size`, releasing each result; reports the photograph's pixels per second.
+template <class Make>
+void time_new_bitmaps(benchmark::State &state, Size size, Make make) {
+  Bitmap *src = photo_bitmap(size, 3);
+  for (auto _ : state) {
+    Bitmap *r = make(src);
+    benchmark::DoNotOptimize(r->pixels);
+    gx_freebitmap(r);
+  }
+  gx_freebitmap(src);
+  set_pixels(state, size);
+}
+
+// Times `change(photograph)`, a routine changing a three-byte photograph of `size` in place.
+template <class Change>
+void time_in_place(benchmark::State &state, Size size, Change change) {
+  Bitmap *b = photo_bitmap(size, 3);
+  for (auto _ : state) {
+    change(b);
+    benchmark::DoNotOptimize(b->pixels);
+  }
+  gx_freebitmap(b);
+  set_pixels(state, size);
+}
+
+// Times a shear of all rows of a three-byte photograph by 0..shift pixels. The shear widens
+// its bitmap, so each round starts from a fresh copy, made and released untimed.
+void time_shear(benchmark::State &state, Size size, int32_t shift);
+
 // Sets the process's instruction-set level (core/cpu.h) for one benchmark, and back after
 // it; a level the CPU lacks skips the benchmark (check ok()).
 class AtLevel {

@@ -40,14 +40,7 @@ Yuv yuv_frame(Size size) {
 
 void BM_Rotate30(benchmark::State &state) {
   const Threads t(state);
-  Bitmap *src = photo_bitmap(kHd, 3);
-  for (auto _ : state) {
-    Bitmap *r = gx_rotatebitmap(src, 0, 0, 0, 30.0f);
-    benchmark::DoNotOptimize(r->pixels);
-    gx_freebitmap(r);
-  }
-  gx_freebitmap(src);
-  set_pixels(state, kHd);
+  time_new_bitmaps(state, kHd, [](Bitmap *src) { return gx_rotatebitmap(src, 0, 0, 0, 30.0f); });
 }
 
 // Command 10: PAL planes to a new HD bitmap.
@@ -65,25 +58,12 @@ void BM_YuvScale(benchmark::State &state) {
 
 void BM_Smooth(benchmark::State &state) {
   const Threads t(state);
-  Bitmap *b = photo_bitmap(kHd, 3);
-  for (auto _ : state) {
-    gx_smoothbitmap(b, 1);
-    benchmark::DoNotOptimize(b->pixels);
-  }
-  gx_freebitmap(b);
-  set_pixels(state, kHd);
+  time_in_place(state, kHd, [](Bitmap *b) { gx_smoothbitmap(b, 1); });
 }
 
 void BM_Dither(benchmark::State &state) {
   const Threads t(state);
-  Bitmap *src = photo_bitmap(kHd, 3);
-  for (auto _ : state) {
-    Bitmap *r = gx_dither(src, 5);
-    benchmark::DoNotOptimize(r->pixels);
-    gx_freebitmap(r);
-  }
-  gx_freebitmap(src);
-  set_pixels(state, kHd);
+  time_new_bitmaps(state, kHd, [](Bitmap *src) { return gx_dither(src, 5); });
 }
 
 // PAL to HD, three bytes a pixel.
@@ -98,22 +78,9 @@ void BM_ScaleToHd(benchmark::State &state) {
   set_pixels(state, kHd);
 }
 
-// Each round shears a fresh copy (not timed), as the shear widens its bitmap.
 void BM_Shear(benchmark::State &state) {
   const Threads t(state);
-  Bitmap *src = photo_bitmap(kHd, 3);
-  for (auto _ : state) {
-    state.PauseTiming();
-    Bitmap *b = gx_clonebitmap(src);
-    state.ResumeTiming();
-    gx_shearbitmap(b, 0, kHd.height - 1, 0, 400, 0, 0, 0);
-    benchmark::DoNotOptimize(b->pixels);
-    state.PauseTiming();
-    gx_freebitmap(b);
-    state.ResumeTiming();
-  }
-  gx_freebitmap(src);
-  set_pixels(state, kHd);
+  time_shear(state, kHd, 400);
 }
 
 void BM_YuvToRgb(benchmark::State &state) {
