@@ -8,6 +8,11 @@ import pytest
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 
+# Routines on one thread, set before the library first reads it: the GIL test measures a
+# Python thread counting beside one routine, which on two cores must not share them with the
+# routine's own helper threads. Results are the same at any count (the C suite proves it).
+os.environ.setdefault("CORVIX_THREADS", "1")
+
 
 @pytest.fixture(autouse=True)
 def private_runtime_dir(tmp_path_factory, monkeypatch):

@@ -84,10 +84,10 @@ def test_routines_run_side_by_side_in_threads(rng):
     # Were the GIL held while the routine runs, this thread could count only until the
     # interpreter's switch interval handed it over (5 ms).
     result = []
-    counted, seconds = spins_during(lambda: result.append(corvix.smooth(image, passes=1500)))
+    counted, seconds = spins_during(lambda: result.append(corvix.smooth(image, passes=4000)))
     assert seconds > 0.1, "too short to tell"
     assert counted > 0.25 * rate * seconds, (counted, rate * seconds)
-    np.testing.assert_array_equal(result[0], corvix.smooth(image, passes=1500))
+    np.testing.assert_array_equal(result[0], corvix.smooth(image, passes=4000))
 
     # Several at once through one host give what each gives alone.
     with corvix.Host.embedded() as host:
