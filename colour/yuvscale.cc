@@ -8,6 +8,7 @@
 #include "colour/yuv_tables.h"
 #include "core/bitmaps.h"
 #include "core/parallel.h"
+#include "core/sampling.h"
 #include "corvix/bitmap.h"
 #include "corvix/colour.h"
 
@@ -88,27 +89,22 @@ Bitmap *fx_yuvscale_ll(const uint8_t *y, const uint8_t *cr, const uint8_t *cb, i
              // Local copies: stores through byte pointers could otherwise alias the captured ones.
              const int32_t *const column = xs, *const chroma_column = xc;
              const YuvTables &tables = t;
-             uint8_t *d = out->pixels + first * row_bytes;
-             int32_t previous_row = -1;  // the first row of a run is always converted
-             for (auto j = static_cast<int32_t>(first); j < end; ++j, d += row_bytes) {
-               const int32_t sy = j * src_height / dst_height;
-               if (sy == previous_row) {
-                 // The same source row again (enlarging): its pixels are the row just written.
-                 std::memcpy(d, d - row_bytes, row_bytes);
-                 continue;
-               }
-               previous_row = sy;
-               const int32_t luma_start = sy * src_width;
-               const int32_t chroma_start = luma_start / factor;
-               const uint8_t *yr = y + luma_start;
-               const uint8_t *crr = cr + chroma_start;
-               const uint8_t *cbr = cb + chroma_start;
-               for (int32_t i = 0, n = dst_width; i < n; ++i) {
-                 const uint8_t r = crr[chroma_column[i]], b = cbr[chroma_column[i]];
-                 yuv_pixel(tables.luma[yr[column[i]]], tables.cb_blue[b],
-                           tables.cb_green[b] + tables.cr_green[r], tables.cr_red[r], d + 3 * i);
-               }
-             }
+             sample_rows(
+                 first, end, out->pixels, row_bytes,
+                 [&](int32_t j) { return j * src_height / dst_height; },
+                 [&](uint8_t *d, int32_t sy) {
+                   const int32_t luma_start = sy * src_width;
+                   const int32_t chroma_start = luma_start / factor;
+                   const uint8_t *yr = y + luma_start;
+                   const uint8_t *crr = cr + chroma_start;
+                   const uint8_t *cbr = cb + chroma_start;
+                   for (int32_t i = 0, n = dst_width; i < n; ++i) {
+                     const uint8_t r = crr[chroma_column[i]], b = cbr[chroma_column[i]];
+                     yuv_pixel(tables.luma[yr[column[i]]], tables.cb_blue[b],
+                               tables.cb_green[b] + tables.cr_green[r], tables.cr_red[r],
+                               d + 3 * i);
+                   }
+                 });
            });
 
   PPCFreeVec(xc);

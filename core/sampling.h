@@ -3,7 +3,9 @@
 #ifndef CORVIX_CORE_SAMPLING_H
 #define CORVIX_CORE_SAMPLING_H
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace corvix {
 
@@ -36,6 +38,26 @@ class SampleStepper {
  private:
   int64_t index_, rest_, whole_, part_, d_;
 };
+
+// Makes rows [first, end) of a nearest-sampled picture whose rows are row_bytes apart at
+// `out`: row j samples source row source_row(j), made by make_row(row, sy). A row sampling
+// the same source row as the one before it (enlarging) is a copy of the row just made; the
+// first row of a run is always made, so runs can go to different threads.
+template <class SourceRow, class MakeRow>
+void sample_rows(int64_t first, int64_t end, uint8_t *out, size_t row_bytes, SourceRow source_row,
+                 MakeRow make_row) {
+  uint8_t *d = out + static_cast<size_t>(first) * row_bytes;
+  int32_t previous = -1;
+  for (auto j = static_cast<int32_t>(first); j < end; ++j, d += row_bytes) {
+    const int32_t sy = source_row(j);
+    if (sy == previous) {
+      std::memcpy(d, d - row_bytes, row_bytes);
+      continue;
+    }
+    previous = sy;
+    make_row(d, sy);
+  }
+}
 
 }  // namespace corvix
 

@@ -3,6 +3,7 @@
 
 #include "core/bitmaps.h"
 #include "core/parallel.h"
+#include "core/sampling.h"
 #include "core/pixels.h"
 #include "corvix/bitmap.h"
 #include "corvix/effects.h"
@@ -41,24 +42,17 @@ Bitmap *cvx_scale_ll(const Bitmap *source, int32_t width, int32_t height) {
   const size_t row_bytes = static_cast<size_t>(width);
   const int64_t work = int64_t{width} * height * corvix::kGatherCost;
   corvix::for_rows(height, work, [&](int64_t first, int64_t end) {
-    uint8_t *out = result->pixels + first * row_bytes;
-    int32_t previous = -1;  // the first row of a run is always sampled
-    for (auto y = static_cast<int32_t>(first); y < end; ++y, out += row_bytes) {
-      const int32_t sy = h * y / height;
-      if (sy == previous) {
-        // Enlarging repeats source rows: the row just made is the same bytes.
-        std::memcpy(out, out - row_bytes, row_bytes);
-        continue;
-      }
-      previous = sy;
-      const uint8_t *row = source->pixels + static_cast<size_t>(sy) * static_cast<size_t>(w);
-      if (width == w) {
-        std::memcpy(out, row, row_bytes);  // the column table is the identity
-      } else {
-        const int32_t *const columns = column;  // a local copy no byte store can alias
-        for (int32_t x = 0, n = width; x < n; ++x) out[x] = row[columns[x]];
-      }
-    }
+    corvix::sample_rows(
+        first, end, result->pixels, row_bytes, [&](int32_t y) { return h * y / height; },
+        [&](uint8_t *out, int32_t sy) {
+          const uint8_t *row = source->pixels + static_cast<size_t>(sy) * static_cast<size_t>(w);
+          if (width == w) {
+            std::memcpy(out, row, row_bytes);  // the column table is the identity
+          } else {
+            const int32_t *const columns = column;  // a local copy no byte store can alias
+            for (int32_t x = 0, n = width; x < n; ++x) out[x] = row[columns[x]];
+          }
+        });
   });
   PPCFreeVec(column);
   return result;
