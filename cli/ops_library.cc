@@ -65,7 +65,7 @@ void run_cut(Job &job) {
   const Rect r = job.values().rect("rect");
   BitmapPtr image = read_image(job.input(), Accept::kColourOrGrey);
   check_binary_output(job.output());
-  write_new(gx_cutbitmap(image.get(), r.x, r.y, r.x + r.width - 1, r.y + r.height - 1), "cut",
+  write_new(gx_cutbitmap(image.get(), r.x, r.y, r.right(), r.bottom()), "cut",
             job.output());
 }
 

@@ -45,8 +45,11 @@ struct Colour {
   int32_t red = 0, green = 0, blue = 0;
 };
 // WxH+X+Y: a rectangle of W x H pixels whose top-left pixel is (X, Y).
+// parse_rect only hands out rectangles whose bottom-right pixel is a 32-bit coordinate too.
 struct Rect {
   int32_t width = 0, height = 0, x = 0, y = 0;
+  int32_t right() const { return static_cast<int32_t>(int64_t{x} + width - 1); }
+  int32_t bottom() const { return static_cast<int32_t>(int64_t{y} + height - 1); }
 };
 
 // How an option's text is read. Each kind has one parser below, used both to check the

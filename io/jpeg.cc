@@ -34,6 +34,13 @@ Bitmap *decode_jpeg(const uint8_t *data, size_t size, CorvixImageInfo *what) {
   const int32_t bpp = colourspace == TJCS_GRAY ? 1 : 3;
   if (width < 1 || height < 1 || checked_size(width, height, bpp) < 0)
     return fail(CORVIX_E_FORMAT, "%d x %d x %d does not fit a 32-bit size", width, height, bpp);
+  // Every 8x8 block of a sequential file costs at least a bit, so it holds at most 512
+  // pixels a byte; progressive and arithmetic-coded files can skip blocks, so past 16 Mi
+  // pixels a looser 4096 a byte holds. A header claiming more is damaged or hostile, and is
+  // refused before the image's memory is taken and its blocks decoded.
+  if (int64_t{width} * height > (int64_t{1} << 24) + 4096 * static_cast<int64_t>(size))
+    return fail(CORVIX_E_FORMAT, "%d x %d pixels cannot come from a JPEG file of %zu bytes",
+                width, height, size);
   Bitmap *b = gx_allocrawbitmap(width, height, bpp);
   if (b == nullptr) return fail(CORVIX_E_NOMEM, "out of memory for a %dx%d image", width, height);
   // A warning (a cut-short or damaged file) ends the decode as an error; progressive files

@@ -377,11 +377,8 @@ py::object transpose(Call &c) {
 py::object cut(Call &c) {
   Image in = arg(c, 0, "image", Pixels::kEither, false);
   const cli::Rect r = c.values.rect("rect");
-  const int64_t x2 = int64_t{r.x} + r.width - 1, y2 = int64_t{r.y} + r.height - 1;
-  if (x2 > INT32_MAX || y2 > INT32_MAX) throw py::value_error("rect: reaches past 2^31");
-  return made("cut made no image", [&] {
-    return gx_cutbitmap(&in.bitmap, r.x, r.y, static_cast<int32_t>(x2), static_cast<int32_t>(y2));
-  });
+  return made("cut made no image",
+              [&] { return gx_cutbitmap(&in.bitmap, r.x, r.y, r.right(), r.bottom()); });
 }
 
 py::object smooth(Call &c) {
