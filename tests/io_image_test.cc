@@ -187,6 +187,24 @@ TEST_F(ImageTest, CutAndDamagedFilesAreRefusedWithAReason) {
   close(dir);
 }
 
+// A header announcing more pixels than the file's bytes can code is refused before the image
+// is allocated: at the limit the decode is tried (and fails on the missing data), one row
+// past it the header alone refuses.
+TEST_F(ImageTest, JpegHeadersClaimingMoreThanTheFileHoldsAreRefused) {
+  std::string file = file_bytes(kCorpus + "jpeg/baseline_420");
+  const size_t sof = file.find("\xFF\xC0");
+  ASSERT_NE(sof, std::string::npos);
+  auto claim = [&](uint32_t width, uint32_t height) {
+    const char dims[4] = {char(height >> 8), char(height), char(width >> 8), char(width)};
+    file.replace(sof + 5, 4, dims, 4);
+    return load_bytes(file);
+  };
+  const uint32_t rows = 4096 + uint32_t(file.size());  // 4096 x rows = 2^24 + 4096 x size
+  EXPECT_EQ(claim(4096, rows).substr(0, 31), "null: damaged or cut-short JPEG");
+  EXPECT_EQ(claim(4096, rows + 1), "null: 4096 x " + std::to_string(rows + 1) +
+                                       " pixels cannot come from a JPEG file of 665 bytes");
+}
+
 // Plain netpbm (P2, P3) reads as the binary forms: through pnmtoplainpnm, at maximum 255 and
 // at others (scaled as binary samples are). Samples are checked against the maximum.
 TEST_F(ImageTest, PlainNetpbmReadsAsTheBinaryForms) {
