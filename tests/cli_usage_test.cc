@@ -42,6 +42,8 @@ TEST_F(CliUsage, BashCompletionOffersOperationsOptionsAndTheirWords) {
   EXPECT_EQ(offers("corvix rotate --angle ''"), "\n");
 }
 
+// The option parsers' other bounds (levels, sizes, angles, flags that exclude each other) are
+// checked through the Python functions, which hand their values to the same parsers.
 TEST_F(CliUsage, MistakesInTheCommandLineExitWithTwoAndSayWhat) {
   const std::string in = image_path("coffee.ppm"), out = path("out.ppm");
   const std::string still = media_path("astronaut_512x512.yuv411p");  // one 512x512 frame
@@ -52,19 +54,12 @@ TEST_F(CliUsage, MistakesInTheCommandLineExitWithTwoAndSayWhat) {
       {{"--threads", "0", "invert", in, out}, "--threads"},
       {{"--threads", "2", "invrt", in, out}, "did you mean 'invert'?"},
       {{"correct", "--contrast", "many", in, out}, "--contrast"},
-      {{"fade", "--level", "256", in, in, out}, "0..255"},
       {{"scale", in, out}, "--size"},
-      {{"scale", "--size", "0x10", in, out}, "WxH"},
-      {{"rotate", "--angle", "nan", in, out}, "--angle"},
       {{"rotate", "--angle", "0x10", in, out}, "--angle"},
       {{"rotate", "--angle", "9", "--background", "1,2,256", in, out}, "R,G,B"},
       {{"cut", "--rect", "10x10+1", in, out}, "WxH+X+Y"},
-      {{"turn", "--angle", "45", in, out}, "90|180|270"},
       {{"invert", in, in, out}, "expected INPUT OUTPUT"},
       {{"fade", "-", "-", out}, "standard input"},
-      {{"mirror", in, out}, "--vertical"},
-      {{"shear", "--shift", "-1,5", in, out}, "0 or more"},
-      {{"blit", "--alpha", "5", "--transparency", "5", in, in, out}, "exclude"},
       // Raw planes whose layout does not fit the file are refused before anything is written,
       // and a raw layout is never guessed.
       {{"yuv2rgb", "--size", "500x512", "--chroma", "4", still, out},
@@ -76,13 +71,9 @@ TEST_F(CliUsage, MistakesInTheCommandLineExitWithTwoAndSayWhat) {
       {{"yuv2rgb", "--size", "512x512", still, out}, "--pix-fmt yuv411p|yuv422p|yuv444p|yuv420p"},
       {{"yuv2rgb", "--pix-fmt", "nv12", still, out}, "--size WxH"},
       {{"yuv2rgb", "--pix-fmt", "yuv444p", "--size", "30000x30000", still, out}, "too large"},
-      {{"yuv2rgb", "--chroma", "4", "--pix-fmt", "yuv411p", "--size", "512x512", still, out},
-       "give one"},
       {{"yuv2rgb", "--size", "4x2", path("one.y4m"), out}, "leave out --size"},
       {{"rgb2yuv", "--pix-fmt", "nv12", in, path("out.y4m")}, "no y4m form"},
-      // Values out of range wherever they are found: a light map of the wrong size, a palette
-      // of more colours than a screen has pens.
-      {{"blit", "--light", "1,1,1", in, in, out}, "256x256"},
+      // A palette of more colours than a screen has pens.
       {{"remap", "--palette", path("p257.ppm"), in, out}, "at most 256"},
   };
   write_file(path("one.y4m"), "YUV4MPEG2 W4 H2 C444\nFRAME\n" + std::string(24, 'x'));
@@ -95,9 +86,7 @@ TEST_F(CliUsage, BadInputFailsWithOneAClearMessageAndNoOutputFile) {
   const std::string out = path("out.ppm"), coffee = image_path("coffee.ppm");
   const std::string photo = slurp(coffee);
   write_file(path("short.ppm"), photo.substr(0, photo.size() - 1));
-  // A one-byte frame of two values that are no cube index (0..215), and a one-colour palette.
-  write_file(path("g.pgm"), "P5\n2 1\n255\n\xd7\xff");
-  write_file(path("pal.ppm"), "P6\n1 1\n255\nabc");
+  write_file(path("g.pgm"), "P5\n2 1\n255\n\xd7\xff");  // a one-byte frame
   // Through the server (invert) and through the library (rotate); the loader's other reasons
   // reach the message the same way.
   const std::pair<std::string, std::string> inputs[] = {
@@ -111,7 +100,6 @@ TEST_F(CliUsage, BadInputFailsWithOneAClearMessageAndNoOutputFile) {
   refused({"deinterlace", path("g.pgm"), out}, 1, "needs a colour image", out);
   // Frames that do not fit together.
   refused({"fade", coffee, image_path("astronaut.ppm"), out}, 1, "600x400", out);
-  refused({"pens", "--palette", path("pal.ppm"), path("g.pgm"), out}, 1, "cube index", out);
   // A raw stream whose last frame is cut short fails after the whole frames.
   const std::string planes = slurp(media_path("astronaut_512x512.yuv411p"));
   write_file(path("cut.yuv"), planes.substr(0, planes.size() - 100));
