@@ -91,7 +91,8 @@ TEST_F(CliUsage, BadInputFailsWithOneAClearMessageAndNoOutputFile) {
   // reach the message the same way.
   const std::pair<std::string, std::string> inputs[] = {
       {path("missing.ppm"), "cannot read '" + path("missing.ppm") + "': No such file or directory"},
-      {path("short.ppm"), "file ends after 719999 of 720000 sample bytes"}};
+      {path("short.ppm"), "file ends after 719999 of 720000 sample bytes"},
+      {dir_, "is a directory"}};
   for (const auto &[input, message] : inputs) {
     refused({"invert", input, out}, 1, message, out);
     refused({"rotate", "--angle", "5", input, out}, 1, message, out);
