@@ -203,22 +203,13 @@ Buf raw(uint32_t size) { return {size}; }
 Buf record(int pixels, int32_t w, int32_t h, int32_t bpp) { return {16, pixels, w, h, bpp}; }
 Buf address_of(int target) { return {4, target}; }
 
-struct Ref {
-  int buffer;
-};
-// An argument word: a number, or the address of one of the row's buffers.
-struct Word {
-  Word(int64_t v) : value(static_cast<uint32_t>(v)) {}  // NOLINT: rows read as plain numbers
-  Word(Ref r) : buffer(r.buffer) {}                     // NOLINT
-  int buffer = -1;
-  uint32_t value = 0;
-};
-constexpr Ref B0{0}, B1{1}, B2{2}, B3{3};
+// An argument word: a 32-bit number, or Bk, the address of the row's buffer k.
+constexpr int64_t B0 = int64_t{1} << 40, B1 = B0 + 1, B2 = B0 + 2, B3 = B0 + 3;
 
 struct Row {
   int32_t code;
   std::vector<Buf> bufs;
-  std::vector<Word> words;  // as many as the command reads
+  std::vector<int64_t> words;  // as many as the command reads
 };
 
 // Frames are 7 x 5 (6 rows where row pairs matter), so rows past the first and sizes that are
@@ -287,8 +278,8 @@ class ExactBuffers : public ServerCommands {
     std::vector<uint8_t> args(40, 0);
     corvix_put_be32(args.data(), 0xDEADBEEF);
     for (size_t i = 0; i < row.words.size(); ++i) {
-      const Word &w = row.words[i];
-      corvix_put_be32(&args[4 * (i + 1)], w.buffer >= 0 ? addr[w.buffer] : w.value);
+      const int64_t w = row.words[i];
+      corvix_put_be32(&args[4 * (i + 1)], w >= B0 ? addr[w - B0] : static_cast<uint32_t>(w));
     }
     len.push_back(slack > 0 ? 40 : 4 * uint32_t(row.words.size() + 1) - (shorter == int(n)));
     addr.push_back(host.put(args.data(), len.back()));
