@@ -55,8 +55,7 @@ struct Pnm {
 inline std::ostream &operator<<(std::ostream &os, const Pnm &p) {
   return os << p.width << "x" << p.height << "x" << p.channels << " (" << p.bytes.size() << ")";
 }
-inline Pnm read_pnm(const std::string &path) {
-  const std::string file = slurp(path);
+inline Pnm parse_pnm(const std::string &file) {
   Pnm p;
   char kind = 0;
   if (std::sscanf(file.c_str(), "P%c %d %d", &kind, &p.width, &p.height) != 3) return {};
@@ -69,6 +68,7 @@ inline Pnm read_pnm(const std::string &path) {
   p.bytes = file.substr(header.size());
   return p;
 }
+inline Pnm read_pnm(const std::string &path) { return parse_pnm(slurp(path)); }
 inline Pnm pnm_of(const Bitmap &b) {
   const auto *at = reinterpret_cast<const char *>(b.pixels);
   return {b.width, b.height, b.bytes_per_pixel,
@@ -120,6 +120,23 @@ class CliTest : public ::testing::Test {
     return shell(line, input);
   }
   bool have(const std::string &program) { return shell("command -v " + program).code == 0; }
+  // Runs the tool, expects success and returns its standard output.
+  std::string ok(const std::vector<std::string> &args, const std::string &input = "/dev/null") {
+    const Result r = corvix(args, input);
+    EXPECT_EQ(r.code, 0) << testing::PrintToString(args) << ": " << r.err;
+    return r.out;
+  }
+  // Runs the tool and expects exit `code`, `message` on a line "corvix: " (followed by the
+  // operation's name when it failed while working), and no `out`.
+  void refused(const std::vector<std::string> &args, int code, const std::string &message,
+               const std::string &out, const std::string &input = "/dev/null") {
+    SCOPED_TRACE(testing::PrintToString(args));
+    const Result r = corvix(args, input);
+    EXPECT_EQ(r.code, code) << r.err;
+    EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.rfind("corvix: " + (code == 1 ? args[0] + ": " : ""), 0), 0u) << r.err;
+    EXPECT_FALSE(exists(out));
+  }
 
   std::string dir_;
 };

@@ -10,7 +10,7 @@ namespace {
 
 class CliServer : public CliTest {};
 
-TEST_F(CliServer, AServerProcessGivesTheBytesOfTheEmbeddedOne) {
+TEST_F(CliServer, AServerProcessGivesTheBytesOfTheEmbeddedOneAndQuits) {
   ServerProcess server;
   Host h(server.name());
   ASSERT_TRUE(h.ok());
@@ -18,7 +18,7 @@ TEST_F(CliServer, AServerProcessGivesTheBytesOfTheEmbeddedOne) {
   corvix_host_stats(h.get(), &baseline, nullptr);
   const std::string still = media_path("astronaut_512x512.yuv411p");
   const std::string coffee = image_path("coffee.ppm"), y4m = path("c.y4m");
-  ASSERT_EQ(corvix({"rgb2yuv", "--pix-fmt", "yuv420p", coffee, coffee, y4m}).code, 0);
+  ok({"rgb2yuv", "--pix-fmt", "yuv420p", coffee, coffee, y4m});
   const std::vector<std::vector<std::string>> runs = {
       {"yuv2rgb", "--raw", y4m},
       {"yuv2rgb", "--raw", "--resize", "301x203", y4m},
@@ -32,16 +32,13 @@ TEST_F(CliServer, AServerProcessGivesTheBytesOfTheEmbeddedOne) {
     SCOPED_TRACE(run[0]);
     std::vector<std::string> args = run;
     args.push_back("-");
-    const Result embedded = corvix(args);
-    ASSERT_EQ(embedded.code, 0) << embedded.err;
-    EXPECT_FALSE(embedded.out.empty());
+    const std::string embedded = ok(args);
+    EXPECT_FALSE(embedded.empty());
     // --port before the operation's name and after it.
     for (const size_t at : {size_t{0}, run.size()}) {
       std::vector<std::string> with = args;
       with.insert(with.begin() + static_cast<long>(at), {"--port", server.name()});
-      const Result r = corvix(with);
-      ASSERT_EQ(r.code, 0) << r.err;
-      EXPECT_TRUE(r.out == embedded.out);
+      EXPECT_TRUE(ok(with) == embedded);
     }
     // Every block the tool had in the server went back when it ended (the server reclaims a host's
     // blocks once it notices the connection close).
@@ -52,21 +49,14 @@ TEST_F(CliServer, AServerProcessGivesTheBytesOfTheEmbeddedOne) {
     }
     EXPECT_EQ(blocks, baseline);
   }
-}
-
-TEST_F(CliServer, QuitEndsTheServerWithCommandZero) {
-  ServerProcess server;
+  // Command 0 ends the server.
   const Result r = corvix({"quit", "--port", server.name()});
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_NE(r.err.find("quit"), std::string::npos) << r.err;
   EXPECT_EQ(server.wait_exit(5000), 0);
   // Now nobody answers on that port: a failure that names it, and no output.
-  const Result gone =
-      corvix({"--port", server.name(), "invert", image_path("coffee.ppm"), path("out.ppm")});
-  EXPECT_EQ(gone.code, 1);
-  EXPECT_NE(gone.err.find("no server answers on port '" + server.name() + "'"), std::string::npos)
-      << gone.err;
-  EXPECT_FALSE(exists(path("out.ppm")));
+  refused({"invert", "--port", server.name(), image_path("coffee.ppm"), path("out.ppm")}, 1,
+          "no server answers on port '" + server.name() + "'", path("out.ppm"));
   EXPECT_EQ(corvix({"-q", "quit", "--port", server.name()}).code, 1);
 }
 

@@ -7,7 +7,6 @@
 #include <atomic>
 #include <cerrno>
 #include <filesystem>
-#include <fstream>
 
 #include "corvix/corvix.h"
 #include "tests/support.h"
@@ -42,12 +41,8 @@ TEST(SafeFile, AFailingCloseRefusesTheFileAndKeepsTheOlderOne) {
   const std::string out = dir + "/out";
   uint8_t px[3 * 5 * 4] = {1, 2, 3};
   const Bitmap b{px, 5, 4, 3};
-  const auto contents = [&] {
-    std::ifstream f(out, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), {});
-  };
   for (const char *format : {"ppm", "png", "jpeg"}) {
-    std::ofstream(out) << "older";
+    test::put_file(out, "older");
     g_failing_closes = 1;
     const int32_t saved = std::string(format) == "ppm"
                               ? gx_savebitmapasppm(&b, out.c_str())
@@ -55,11 +50,11 @@ TEST(SafeFile, AFailingCloseRefusesTheFileAndKeepsTheOlderOne) {
     EXPECT_EQ(g_failing_closes.load(), 0) << "the writer never closed a temporary file";
     EXPECT_EQ(saved, 0) << format;
     EXPECT_EQ(std::string(corvix_last_error()), "closing the file failed: Input/output error");
-    EXPECT_EQ(contents(), "older") << format;
+    EXPECT_EQ(test::file_bytes(out), "older") << format;
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), {}), 1) << "a temporary was left";
     // Unarmed, the same save replaces the file.
     EXPECT_EQ(corvix_save_image(&b, out.c_str(), format, 90), 1);
-    EXPECT_NE(contents(), "older");
+    EXPECT_NE(test::file_bytes(out), "older");
   }
   fs::remove_all(dir);
 }
