@@ -126,11 +126,10 @@ TEST(BlitKernels, FormulasFastFormsAndSampler) {
   EXPECT_EQ(blend_percent(255, 0, 25), 63);
   EXPECT_EQ(blend_percent(255, 0, 300), 253);
   for (int32_t p = 0; p < 100; ++p) EXPECT_EQ(alpha_offset(p), static_cast<int32_t>(p * 2.55));
-  for (const auto &[p, t] : {std::pair{100, 255},
-                             {-50, -127},
-                             {123456789, 314814811},
-                             {INT32_MIN, INT32_MIN},
-                             {INT32_MAX, INT32_MAX}})
+  // clang-format off
+  for (const auto &[p, t] : {std::pair{100, 255}, {-50, -127}, {123456789, 314814811},
+                             {INT32_MIN, INT32_MIN}, {INT32_MAX, INT32_MAX}})
+    // clang-format on
     EXPECT_EQ(alpha_offset(p), t);
   EXPECT_EQ(blend_alpha(10, 200, alpha_weight(200, -127)), 253);  // a = -72, d x a wraps
   int wrong = 0;
@@ -187,20 +186,14 @@ TEST_F(Blit, LinesAndBoxesMatchTheirPlainWalks) {
   for (const auto &[x, y] : {std::pair{2, 1}, {1, 0}, {0, 0}, {1, 1}, {2, 2}, {3, 3}})
     want.plot(x, y);
   EXPECT_EQ(t.bytes, want.bytes);
+  // clang-format off
   const int32_t boxes[][5] = {
-      {3, 3, 1, 1, 1},
-      {5, 0, 9, 3, 1},
-      {1, 2, 8, 6, 2},
-      {8, 7, 8, 7, 5},
-      {-4, -4, 100, 100, 3},
-      {2, -9, 2, -1, 1},
-      {9, 7, 9, 8, 1},
-      {-10, -10, 100, 100, 1},
+      {3, 3, 1, 1, 1}, {5, 0, 9, 3, 1}, {1, 2, 8, 6, 2}, {8, 7, 8, 7, 5}, {-4, -4, 100, 100, 3},
+      {2, -9, 2, -1, 1}, {9, 7, 9, 8, 1}, {-10, -10, 100, 100, 1},
       {INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX, INT32_MAX},
       // Right or bottom edge on column or row 0: that column or row is still drawn.
-      {-3, 2, 0, 5, 1},
-      {1, -4, 6, 0, 1},
-      {0, 0, -5, -5, 2}};
+      {-3, 2, 0, 5, 1}, {1, -4, 6, 0, 1}, {0, 0, -5, -5, 2}};
+  // clang-format on
   for (int32_t bpp : {3, 1, 2})
     for (const auto &[x1, y1, x2, y2, step] : boxes) {
       Target b(9, 8, bpp), want(9, 8, bpp);

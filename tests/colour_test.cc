@@ -6,7 +6,6 @@
 
 #include "colour/palette.h"
 #include "colour/yuvscale.h"
-#include "core/simd.h"
 #include "tests/support.h"
 
 namespace corvix {
@@ -42,14 +41,18 @@ TEST_F(Scale, EverySmallSizeWrappingProductsAndFailures) {
   // 61357 x 70000 keeps its low 32 bits, 22704: column 61357 shows column 0, not 61357.
   EXPECT_EQ(scaled(src, 1, 70000, 1, 70000, 1)[61357], 0);
   EXPECT_EQ(scaled(src, 3, 0, 3, 2, 2), Bytes(13, 0xEE));  // a picture out of nothing
-  corvix_alloc_fail_nth(1);                                // no column table: nothing written
+  // A destination of width or height 0 is empty: nothing read or written, no division by it.
+  for (const auto &[dw, dh] : {std::pair{0u, 1u}, {1u, 0u}, {0u, 0u}})
+    for (uint32_t p : {1u, 3u}) EXPECT_EQ(scaled(src, p, 16, 1, dw, dh), Bytes(1, 0xEE));
+  corvix_alloc_fail_nth(1);  // no column table: nothing written
   EXPECT_EQ(scaled(src, 3, 2, 2, 3, 3), Bytes(28, 0xEE));
   corvix_alloc_fail_nth(0);
 }
 
 // The copy scales three bytes a pixel as such and other sizes as one byte over the first
-// width x height bytes; in place always three bytes a pixel. Refused or failing calls return
-// 0 or NULL with the bitmap as it was.
+// width x height bytes (an empty copy of a 16-byte-a-pixel record is the empty bitmap of that
+// size); in place always three bytes a pixel. Refused or failing calls return 0 or NULL with
+// the bitmap as it was.
 TEST_F(Scale, BitmapsCopiedAndInPlace) {
   Bitmap *b = test::image_bitmap(test::load_image("coffee.ppm"));
   const Bytes px(b->pixels, b->pixels + 600 * 400 * 3);
@@ -65,6 +68,12 @@ TEST_F(Scale, BitmapsCopiedAndInPlace) {
           << bpp;
       gx_freebitmap(c);
     });
+  }
+  Bitmap wide{b->pixels, 16, 1, 16};
+  for (const auto &[w, h] : {std::pair{0, 1}, {1, 0}}) {
+    Bitmap *c = gx_scalecopybitmap(&wide, w, h);
+    EXPECT_TRUE(c && c->width == w && c->height == h && c->bytes_per_pixel == 16);
+    gx_freebitmap(c);
   }
   // Scaled once, then each allocation fails (the new pixels, the column table) or it is refused.
   test::sweep_allocation_failures(
@@ -87,23 +96,6 @@ TEST_F(Scale, ByteRuns) {
   gx_divchunky(out, out + 15, 5, 0);
   gx_xor(out + 16, 3, 0x15F);  // low 8 bits only: '.' ^ 0x5F is 'q'
   EXPECT_STREQ(reinterpret_cast<char *>(out), "abcdeaaabbb.ace.qqq.");
-}
-
-// A destination of width or height 0 is empty: nothing read or written, no division by
-// the zero size. The copy of a 16-byte-a-pixel record is the empty bitmap of that size.
-TEST_F(Scale, EmptyDestinationsWriteNothing) {
-  const Bytes src(48, 7);
-  for (const auto &[dw, dh] : {std::pair{0u, 1u}, {1u, 0u}, {0u, 0u}})
-    for (uint32_t p : {1u, 3u}) EXPECT_EQ(scaled(src, p, 16, 1, dw, dh), Bytes(1, 0xEE));
-  Bytes px(16, 9);
-  Bitmap wide{px.data(), 16, 1, 16};
-  for (const auto &[w, h] : {std::pair{0, 1}, {1, 0}}) {
-    Bitmap *c = gx_scalecopybitmap(&wide, w, h);
-    ASSERT_NE(c, nullptr);
-    EXPECT_TRUE(c->width == w && c->height == h && c->bytes_per_pixel == 16);
-    gx_freebitmap(c);
-  }
-  EXPECT_EQ(px, Bytes(16, 9));
 }
 
 // ---- Colour cube and remapping ---------------------------------------------------------
@@ -138,35 +130,27 @@ TEST_F(Palette, WholePixelSpace) {
   }
 }
 
-// Every byte value through a full table, then all but 255 through a table that ends at 254,
-// first met in the third block (the sanitizer build faults on a read past the table).
-TEST_F(Palette, Remap8EveryValueAndShortTable) {
-  for (size_t size : {256, 255}) {
-    Bytes buf(10001, 0xEE), table(kPens.begin(), kPens.begin() + size);
-    for (uint32_t i = 0; i < 10000; ++i) buf[i] = i * 7 % (i < 9000 ? 100 : size);
-    Bytes got = buf;
-    gx_remap8(got.data(), table.data(), 10000);
-    for (uint32_t i = 0; i <= 10000; ++i) ASSERT_EQ(got[i], i < 10000 ? table[buf[i]] : 0xEE) << i;
-  }
-}
+// At every level: every byte value through a full table, then all but 255 through a table
+// that ends at 254, first met in the third 4096-byte block (the sanitizer build faults on a
+// read past the table); then values whose largest grows by exactly one from each block to the
+// next (0, 1, ..., 255) through a table with no 0: the vector kernel copies the caller's table
+// only as far as the values met so far, so an entry copied one short shows as a wrong byte.
+class Remap8 : public test::AtEachLevel {};
+CORVIX_AT_EACH_LEVEL(Remap8);
 
-// The vector kernel copies the caller's table only as far as the values met so far: here
-// the largest value grows by exactly one from each 4096-byte block to the next (0, 1, ...,
-// 255), so an entry copied one short of the new largest value shows as a wrong byte.
-TEST_F(Palette, Remap8TableGrowsOneValueAtATime) {
-#ifndef CORVIX_X86
-  GTEST_SKIP() << "built without the vector kernels";
-#else
-  if (cpu_simd() < Simd::kAvx512Vbmi) GTEST_SKIP() << "no vector remap kernel on this processor";
-  constexpr uint32_t kBlock = 4096;
-  Bytes table(256), buf(256 * kBlock + 1, 0xEE);
-  for (int i = 0; i < 256; ++i) table[i] = static_cast<uint8_t>(100 + i / 2);  // never 0
-  for (uint32_t i = 0; i < 256 * kBlock; ++i) buf[i] = i % kBlock == 1000 ? i / kBlock : 0;
-  Bytes got = buf;
-  remap8_avx512vbmi(got.data(), table.data(), 256 * kBlock);
-  for (uint32_t i = 0; i <= 256 * kBlock; ++i)
-    ASSERT_EQ(got[i], i < 256 * kBlock ? table[buf[i]] : 0xEE) << i;
-#endif
+TEST_P(Remap8, EveryValueShortTableAndGrowingValues) {
+  constexpr uint32_t n = 256 * 4096;
+  for (int pattern = 0; pattern < 3; ++pattern) {
+    const uint32_t size = pattern == 1 ? 255 : 256;
+    Bytes buf(n + 1, 0xEE), table(size);
+    for (uint32_t i = 0; i < size; ++i) table[i] = pattern == 2 ? 100 + i / 2 : kPens[i];
+    for (uint32_t i = 0; i < n; ++i)
+      buf[i] = pattern == 2 ? (i % 4096 == 1000 ? i / 4096 : 0) : i * 7 % (i < 9000 ? 100 : size);
+    Bytes got = buf;
+    gx_remap8(got.data(), table.data(), n);
+    for (uint32_t i = 0; i <= n; ++i)
+      ASSERT_EQ(got[i], i < n ? table[buf[i]] : 0xEE) << "pattern " << pattern << ", byte " << i;
+  }
 }
 
 // Pens 0..255 hold a grey that is no cube colour, pens 256..471 the cube colours in order:

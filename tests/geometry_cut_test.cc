@@ -12,10 +12,6 @@ namespace {
 
 class CutSmoothTest : public test::LeakCheck {};
 
-std::vector<uint8_t> bytes_of(const Bitmap *b) {
-  return {b->pixels, b->pixels + static_cast<size_t>(b->width) * b->height * b->bytes_per_pixel};
-}
-
 TEST_F(CutSmoothTest, RectanglesInsideAndAcrossTheEdges) {
   // clang-format off
   struct Case { int x1, y1, x2, y2, w, h; std::vector<int> pixels; };  // -1: black
@@ -30,50 +26,25 @@ TEST_F(CutSmoothTest, RectanglesInsideAndAcrossTheEdges) {
     const Bitmap src{px, 4, 3, bpp};
     for (int i = 0; i < 12 * bpp; ++i) px[i] = static_cast<uint8_t>(10 * (i / bpp) + i % bpp + 1);
     for (const Case &c : cases) {
-      // Dirty freed memory so that a byte the cut forgets to write shows.
-      void *dirt = PPCAllocVec(4096, MEMF_ANY);
-      std::memset(dirt, 0x5A, 4096);
-      PPCFreeVec(dirt);
+      // Freed memory dirtied, so that a byte the cut forgets to write shows.
+      test::dirty_freed_memory(4096);
       Bitmap *r = gx_cutbitmap(&src, c.x1, c.y1, c.x2, c.y2);
       ASSERT_NE(r, nullptr);
       EXPECT_EQ((std::array{r->width, r->height}), (std::array{c.w, c.h}));
       std::vector<uint8_t> want;
       for (int p : c.pixels)
         for (int k = 0; k < bpp; ++k) want.push_back(p < 0 ? 0 : 10 * p + k + 1);
-      EXPECT_EQ(bytes_of(r), want) << c.x1 << "," << c.y1 << " " << c.x2 << "," << c.y2;
+      EXPECT_EQ(test::bytes_of(r), want) << c.x1 << "," << c.y1 << " " << c.x2 << "," << c.y2;
       gx_freebitmap(r);
     }
   }
 }
 
-TEST_F(CutSmoothTest, SmoothingWorkedByHand) {
-  // A single 100 at the centre of 3 x 3 halves on every pass (12.5 truncates to 12); the
-  // border stays 0. In 2 x 5 and 5 x 2 every pixel is border.
-  for (auto [w, h, passes, centre] :
-       {std::array{3, 3, 0, 100}, {3, 3, 1, 50}, {3, 3, 3, 12}, {2, 5, 3, 100}, {5, 2, 3, 100}}) {
-    Bitmap *b = gx_allocbitmap(w, h, 3);
-    std::memset(b->pixels + 12, 100, 3);
-    std::vector<uint8_t> want = bytes_of(b);
-    std::memset(&want[12], centre, 3);
-    ASSERT_EQ(gx_smoothbitmap(b, passes), 1);
-    EXPECT_EQ(bytes_of(b), want) << w << "x" << h << ", " << passes << " passes";
-    gx_freebitmap(b);
-  }
-  // Bytes of a pixel are filtered apart, and each pass reads only the previous one: 4 x 3
-  // with byte i = (47 i + 13) mod 256; byte 15: m = 206, l = 65, r = 91, u = 154, d = 2,
-  // n = 78, (206 + 78) / 2 = 142; pixel (2, 1) reads (1, 1) as it was before the pass.
-  Bitmap *b = gx_allocrawbitmap(4, 3, 3);
-  for (int i = 0; i < 36; ++i) b->pixels[i] = static_cast<uint8_t>((i * 47 + 13) % 256);
-  ASSERT_EQ(gx_smoothbitmap(b, 1), 1);
-  EXPECT_EQ(std::vector<uint8_t>(b->pixels + 15, b->pixels + 21),
-            (std::vector<uint8_t>{142, 189, 108, 123, 138, 153}));
-  gx_freebitmap(b);
-}
-
 // At every level, random frames at widths around the register sizes (row bytes 3 w, so
-// 22 pixels leave 60 inside bytes, 23 leave 63), one and two passes against the formula
-// worked here; freed memory is dirtied first, so a border byte the working buffer does not
-// take from the frame shows after an odd number of passes.
+// 22 pixels leave 60 inside bytes, 23 leave 63), one pass then two in one call against the
+// formula: each byte inside the border becomes (m + (l + r + u + d) / 4) / 2 of the previous
+// pass's bytes, the border stays; freed memory is dirtied first, so a border byte the
+// working buffer does not take from the frame shows after an odd number of passes.
 class SmoothLevels : public test::AtEachLevel {};
 CORVIX_AT_EACH_LEVEL(SmoothLevels);
 
@@ -85,19 +56,19 @@ TEST_P(SmoothLevels, EveryWidthMatchesTheFormula) {
       for (auto &v : want) v = uint8_t(rng());
       Bitmap *b = gx_allocrawbitmap(w, h, 3);
       std::memcpy(b->pixels, want.data(), want.size());
-      for (int passes = 1; passes <= 2; ++passes) {
-        void *dirt = PPCAllocVec(uint32_t(want.size()), MEMF_ANY);
-        std::memset(dirt, 0x5A, want.size());
-        PPCFreeVec(dirt);
-        const std::vector<uint8_t> in = want;
-        for (int y = 1; y + 1 < h; ++y)
-          for (int i = 3; i < 3 * w - 3; ++i) {
-            const size_t k = size_t(y) * 3 * w + i, s = 3 * size_t(w);
-            want[k] =
-                uint8_t((in[k] + ((in[k - 3] + in[k + 3] + in[k - s] + in[k + s]) >> 2)) >> 1);
-          }
-        ASSERT_EQ(gx_smoothbitmap(b, 1), 1);
-        ASSERT_EQ(bytes_of(b), want) << w << "x" << h << " pass " << passes;
+      for (int passes = 1; passes <= 2; ++passes) {  // three in all
+        test::dirty_freed_memory(uint32_t(want.size()));
+        for (int pass = 0; pass < passes; ++pass) {
+          const std::vector<uint8_t> in = want;
+          for (int y = 1; y + 1 < h; ++y)
+            for (int i = 3; i < 3 * w - 3; ++i) {
+              const size_t k = size_t(y) * 3 * w + i, s = 3 * size_t(w);
+              want[k] =
+                  uint8_t((in[k] + ((in[k - 3] + in[k + 3] + in[k - s] + in[k + s]) >> 2)) >> 1);
+            }
+        }
+        ASSERT_EQ(gx_smoothbitmap(b, passes), 1);
+        ASSERT_EQ(test::bytes_of(b), want) << w << "x" << h << " passes " << passes;
       }
       gx_freebitmap(b);
     }

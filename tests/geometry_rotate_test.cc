@@ -67,12 +67,9 @@ TEST_P(RotateLevels, SameBytesAsThePlainLevel) {
         set_simd_level(level);
         Bitmap *got = gx_rotatebitmap(src, 7, 300, -2, angle);
         ASSERT_TRUE(want != nullptr && got != nullptr);
-        const size_t n = size_t(want->width) * want->height * bpp;
-        ASSERT_EQ(std::vector<uint8_t>(got->pixels, got->pixels + n),
-                  std::vector<uint8_t>(want->pixels, want->pixels + n))
+        ASSERT_EQ(test::bytes_of(got), test::bytes_of(want))
             << w << "x" << h << "x" << bpp << " at " << angle;
-        gx_freebitmap(want);
-        gx_freebitmap(got);
+        for (Bitmap *b : {want, got}) gx_freebitmap(b);
       }
       gx_freebitmap(src);
     }

@@ -22,10 +22,6 @@ Bitmap *labelled(int32_t w, int32_t h) {
   return b;
 }
 
-std::vector<uint8_t> bytes_of(const Bitmap *b) {
-  return {b->pixels, b->pixels + static_cast<size_t>(b->width) * b->height * 3};
-}
-
 // A labelled w-wide bitmap with row y moved right by starts[y] in a `width`-wide bitmap
 // on the background 0xB0, 0xB1, 0xB2.
 std::vector<uint8_t> sheared(int w, int width, const std::vector<int> &starts) {
@@ -52,7 +48,7 @@ TEST_F(ShearTest, BandShiftsTruncateTwice) {
     Bitmap *b = labelled(c.w, c.h);
     // Background values past 255 keep their low byte.
     ASSERT_EQ(gx_shearbitmap(b, c.first, c.last, c.s0, c.s1, 0x1B0, 0xB1, -0x4E), 1);
-    EXPECT_EQ(bytes_of(b), sheared(c.w, c.width, c.starts)) << c.first << ".." << c.last;
+    EXPECT_EQ(test::bytes_of(b), sheared(c.w, c.width, c.starts)) << c.first << ".." << c.last;
     gx_freebitmap(b);
   }
   // Products past 32 bits, which no bitmap of a test's size reaches.
@@ -92,9 +88,9 @@ TEST_F(ShearTest, RefusalsAndAllocationFailuresLeaveTheBitmapAlone) {
               Bitmap *c = labelled(3, 3);
               if (c == nullptr) return;
               EXPECT_EQ(gx_shearbitmap(c, 0, 2, 0, 3, 0xB0, 0xB1, 0xB2), failing == 3 ? 0 : 1);
-              EXPECT_EQ(bytes_of(c), failing == 3 ? px : done);
+              EXPECT_EQ(test::bytes_of(c), failing == 3 ? px : done);
               EXPECT_EQ(gx_transposebitmap(c), failing == 4 ? 0 : 1);
-              EXPECT_TRUE(failing != 4 || (c->width == 6 && bytes_of(c) == done));
+              EXPECT_TRUE(failing != 4 || (c->width == 6 && test::bytes_of(c) == done));
               gx_freebitmap(c);
             }),
             4);

@@ -9,13 +9,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <thread>
-#include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -152,15 +149,9 @@ void ServerProcess::signal(int sig) {
   if (pid_ > 0 && !reaped_) kill(pid_, sig);
 }
 
-std::string ServerProcess::output() const {
-  std::ifstream f(out_path_);
-  return std::string(std::istreambuf_iterator<char>(f), {});
-}
+std::string ServerProcess::output() const { return file_bytes(out_path_); }
 
-std::string ServerProcess::errors() const {
-  std::ifstream f(out_path_ + ".err");
-  return std::string(std::istreambuf_iterator<char>(f), {});
-}
+std::string ServerProcess::errors() const { return file_bytes(out_path_ + ".err"); }
 
 Host::Host(const std::string &port_name)
     : corvix::Host((runtime_dir(), corvix_host_open(port_name.c_str()))) {}

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -35,6 +36,18 @@ class LeakCheck : public ::testing::Test {
 // that allocation (failing = 1, 2, ...) refused. Returns how many allocations the undisturbed
 // run made. `body` must allocate the same way every time.
 int sweep_allocation_failures(const std::function<void(int failing)> &body);
+
+// A bitmap's pixel bytes.
+inline std::vector<uint8_t> bytes_of(const Bitmap *b) {
+  return {b->pixels, b->pixels + size_t(b->width) * b->height * b->bytes_per_pixel};
+}
+// Fills `size` bytes of memory with 0x5A and frees them: a byte that a later allocation of
+// that size leaves unwritten then shows.
+inline void dirty_freed_memory(uint32_t size) {
+  void *dirt = PPCAllocVec(size, MEMF_ANY);
+  std::memset(dirt, 0x5A, size);
+  PPCFreeVec(dirt);
+}
 
 // A packed three-byte image, red first, as the test photographs hold it.
 struct Image {

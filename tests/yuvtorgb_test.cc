@@ -1,5 +1,4 @@
 // YUV to three-byte conversion: tables, worked values, groups and counts, vector kernels.
-#include <cstring>
 #include <random>
 #include <vector>
 
@@ -23,38 +22,30 @@ TEST(YuvToRgb, TablesTruncateTowardZeroAndWorkedValuesHold) {
                 t.cb_green[i] == c * 391 / 1000)
         << i;
   }
-  struct Case {
-    uint8_t y, cr, cb, b0, b1, b2;
-  };
-  const Case cases[] = {{16, 128, 128, 0, 0, 0},        {126, 128, 128, 128, 128, 128},
-                        {235, 128, 128, 254, 254, 254}, {255, 128, 128, 255, 255, 255},
-                        {81, 240, 90, 0, 0, 253},       {145, 34, 54, 1, 254, 0},
-                        {41, 110, 240, 255, 0, 1},      {100, 200, 50, 0, 69, 211}};
-  for (const Case &c : cases) {
+  // {Y, Cr, Cb, byte 0, byte 1, byte 2}
+  const uint8_t cases[][6] = {{16, 128, 128, 0, 0, 0},        {126, 128, 128, 128, 128, 128},
+                              {235, 128, 128, 254, 254, 254}, {255, 128, 128, 255, 255, 255},
+                              {81, 240, 90, 0, 0, 253},       {145, 34, 54, 1, 254, 0},
+                              {41, 110, 240, 255, 0, 1},      {100, 200, 50, 0, 69, 211}};
+  for (const uint8_t *c : cases) {
     uint8_t out[4] = {0, 0, 0, 0xEE};
-    fx_yuvtorgb_ll(&c.y, &c.cr, &c.cb, out, 1, 1);
-    const uint8_t want[4] = {c.b0, c.b1, c.b2, 0xEE};  // and nothing past the pixel
-    EXPECT_EQ(std::memcmp(out, want, 4), 0) << int(c.y) << "," << int(c.cr) << "," << int(c.cb);
+    fx_yuvtorgb_ll(&c[0], &c[1], &c[2], out, 1, 1);
+    EXPECT_TRUE(out[0] == c[3] && out[1] == c[4] && out[2] == c[5] && out[3] == 0xEE)
+        << int(c[0]) << "," << int(c[1]) << "," << int(c[2]);  // and nothing past the pixel
   }
 }
 
+// Count 6 in groups of 4 converts 8 pixels (the byte after them untouched), as the whole-group
+// call does; pixels 0..3 take chroma pair 0, 4..7 pair 1; group 0 converts nothing.
 TEST(YuvToRgb, WholeGroupsSharedChromaAndNothingPastTheEnd) {
   const uint8_t y[8] = {16, 50, 90, 130, 170, 210, 235, 255};
   const uint8_t cr[2] = {200, 60}, cb[2] = {50, 220};
-  // Count 6 with groups of 4 converts 8 pixels; the byte after them is untouched.
-  std::vector<uint8_t> a(25, 0xEE), b(25, 0xEE);
+  std::vector<uint8_t> a(25, 0xEE), b(25, 0xEE), d(24, 0xEE);
   gx_yuv_to_rgb(y, cr, cb, a.data(), 6, 4);
-  EXPECT_EQ(a[24], 0xEE);
   gx_yuvtorgb(y, cr, cb, b.data(), 8);
+  EXPECT_TRUE(a[24] == 0xEE && a == b);
+  for (int i = 0; i < 8; ++i) fx_yuvtorgb_ll(&y[i], &cr[i / 4], &cb[i / 4], &b[3 * i], 1, 1);
   EXPECT_EQ(a, b);
-  // Pixels 0..3 take chroma pair 0, pixels 4..7 pair 1: compare with single-pixel groups.
-  for (int i = 0; i < 8; ++i) {
-    uint8_t one[3];
-    fx_yuvtorgb_ll(&y[i], &cr[i / 4], &cb[i / 4], one, 1, 1);
-    EXPECT_EQ(std::memcmp(one, &a[3 * i], 3), 0) << "pixel " << i;
-  }
-  // Group 0 converts nothing (count 0 is among the counts below).
-  std::vector<uint8_t> d(24, 0xEE);
   fx_yuvtorgb_ll(y, cr, cb, d.data(), 8, 0);
   EXPECT_EQ(d, std::vector<uint8_t>(24, 0xEE));
 }

@@ -1,6 +1,5 @@
 import os
 import pathlib
-import shutil
 import subprocess
 
 import numpy as np
@@ -75,7 +74,3 @@ def corvixd(tmp_path):
     if proc.poll() is None:
         proc.kill()
     proc.wait()
-
-
-def have(program):
-    return shutil.which(program) is not None

@@ -6,7 +6,7 @@ import pytest
 from PIL import Image
 
 import corvix
-from conftest import ROOT, picture
+from conftest import picture
 
 # (function, inputs, keywords, the tool's command line). Inputs: a and b are colour pictures
 # of 37 x 23, g a grey one, cube a frame of cube indices; PAL names a 16-colour palette file.
@@ -15,7 +15,6 @@ CASES = [
     ("invert", "g", {}, ["invert"]),
     ("correct", "a", dict(contrast=140, brightness=-10, negative=True),
      ["correct", "--contrast", 140, "--brightness", -10, "--negative"]),
-    ("correct", "g", dict(contrast=-60), ["correct", "--contrast", -60]),
     ("raise_levels", "a", dict(level=100), ["raise", "--level", 100]),
     ("fade", "a b", dict(level=77), ["fade", "--level", 77]),
     ("fadeover", "a b", dict(level=110), ["fadeover", "--level", 110]),
@@ -26,7 +25,6 @@ CASES = [
      ["stretch", "--red", "40,200", "--master", "250,10"]),
     ("autolevel", "a", {}, ["autolevel"]),
     ("scale", "a", dict(size=(50, 31)), ["scale", "--size", "50x31"]),
-    ("scale", "g", dict(size=(19, 40)), ["scale", "--size", "19x40"]),
     ("remap", "a", {}, ["remap"]),
     ("remap", "a", dict(palette="PAL"), ["remap", "--palette", "PAL"]),
     ("pens", "cube", dict(palette="PAL"), ["pens", "--palette", "PAL"]),
@@ -68,17 +66,12 @@ def tool_result(tool, names, argv):
     return np.asarray(Image.open(tool.file("out")))
 
 
-def python_args(tool, images, names, kwargs):
-    arrays = [images[n].copy() for n in names]
-    kw = {k: tool.file("pal.ppm") if v == "PAL" else v for k, v in kwargs.items()}
-    return arrays, kw
-
-
 @pytest.mark.parametrize("name,names,kwargs,argv", CASES, ids=[" ".join(map(str, c[3])) for c in CASES])
 def test_in_process_and_through_a_server(tool, inputs, name, names, kwargs, argv):
     names = names.split()
     want = tool_result(tool, names, argv)
-    arrays, kw = python_args(tool, inputs, names, kwargs)
+    arrays = [inputs[n].copy() for n in names]
+    kw = {k: tool.file("pal.ppm") if v == "PAL" else v for k, v in kwargs.items()}
     got = getattr(corvix, name)(*arrays, **kw)
     np.testing.assert_array_equal(got, want)
     in_place = corvix._table.IMPLEMENTATIONS[argv[0]][1]
@@ -87,8 +80,8 @@ def test_in_process_and_through_a_server(tool, inputs, name, names, kwargs, argv
         return
     with corvix.Host.embedded() as host:
         shared = [host.array(a.shape) for a in arrays]
-        for s, a in zip(shared, python_args(tool, inputs, names, kwargs)[0]):
-            s[...] = a
+        for s, n in zip(shared, names):
+            s[...] = inputs[n]
         del s
         baseline = host.stats()[1]
         got = getattr(host, name)(*shared, **kw)
@@ -122,32 +115,6 @@ def test_levels_as_the_tool_prints_them(tool, inputs):
         assert host.levels(inputs["a"]) == want
 
 
-YUV = ROOT / "examples" / "media" / "astronaut_512x512.yuv411p"
-
-
-def planes(path, width, height, group):
-    data = np.fromfile(path, np.uint8)
-    n = width * height
-    return (data[:n].reshape(height, width), data[n:n + n // group].reshape(height, -1),
-            data[n + n // group:].reshape(height, -1))
-
-
-@pytest.mark.parametrize("extra", [[], ["--resize", "256x160"], ["--raw"]])
-def test_yuv2rgb(tool, extra):
-    y, u, v = planes(YUV, 512, 512, 4)
-    tool("yuv2rgb", "--pix-fmt", "yuv411p", "--size", "512x512", *extra, YUV, tool.file("out"))
-    if "--raw" in extra:
-        want = np.fromfile(tool.file("out"), np.uint8).reshape(512, 512, 3)
-    else:
-        want = np.asarray(Image.open(tool.file("out")))
-    kw = {"resize": (256, 160)} if "--resize" in extra else {"raw": "--raw" in extra}
-    np.testing.assert_array_equal(corvix.yuv2rgb(y, u, v, **kw), want)
-    # A flat plane with its size, and the planes through a server.
-    np.testing.assert_array_equal(corvix.yuv2rgb(y.ravel(), u, v, size=(512, 512), **kw), want)
-    with corvix.Host.embedded() as host:
-        np.testing.assert_array_equal(host.yuv2rgb(y, u, v, **kw), want)
-
-
 @pytest.mark.parametrize("fmt,chroma", [("yuv411p", 4), ("yuv422p", 2), ("yuv444p", 1), ("yuv420p", None)])
 def test_every_layout_has_the_tools_bytes_both_ways(tool, rng, fmt, chroma):
     # 37x23: no width a multiple of the group, no height even; the edge groups are partial.
@@ -166,26 +133,29 @@ def test_every_layout_has_the_tools_bytes_both_ways(tool, rng, fmt, chroma):
             np.testing.assert_array_equal(a, b)
     tool("yuv2rgb", "--pix-fmt", fmt, "--size", "37x23", tool.file("out.yuv"), tool.file("back.ppm"))
     want = np.asarray(Image.open(tool.file("back.ppm")))
-    # Named, or told by the planes' shapes; in this process and through a server.
+    # Named, told by the planes' shapes, or a flat Y plane with its size; in this process and
+    # through a server.
     np.testing.assert_array_equal(corvix.yuv2rgb(*planes, pix_fmt=fmt), want)
     np.testing.assert_array_equal(corvix.yuv2rgb(*planes), want)
+    np.testing.assert_array_equal(corvix.yuv2rgb(planes[0].ravel(), *planes[1:], size=(37, 23)),
+                                  want)
     with corvix.Host.embedded() as host:
         np.testing.assert_array_equal(host.yuv2rgb(*planes), want)
+        # Resized, and blue first as the tool's raw stream: the pixels end its output file.
+        for extra, kw in ((["--resize", "20x31"], dict(resize=(20, 31))), (["--raw"], dict(raw=True))):
+            tool("yuv2rgb", "--pix-fmt", fmt, "--size", "37x23", *extra, tool.file("out.yuv"),
+                 tool.file("x"))
+            want = np.fromfile(tool.file("x"), np.uint8)
+            for f in (corvix.yuv2rgb, host.yuv2rgb):
+                got = f(*planes, **kw)
+                assert got.shape == ((31, 20, 3) if "resize" in kw else (23, 37, 3))
+                np.testing.assert_array_equal(got.ravel(), want[want.size - got.size:])
 
 
-def test_peers_do_the_same_job(rng):
+def test_mirror_aliases_agree_with_numpy(rng):
     a = picture(rng)
     np.testing.assert_array_equal(corvix.mirror(a.copy(), left_right=True), a[:, ::-1])
     np.testing.assert_array_equal(corvix.mirror(a.copy(), upside_down=True), a[::-1])
-    np.testing.assert_array_equal(corvix.turn(a), np.rot90(a, -1))
-    np.testing.assert_array_equal(corvix.cut(a, (10, 7, 5, 3)), a[3:10, 5:15])
-    # Past the edges the cut is black.
-    padded = np.zeros((23 + 8, 37 + 8, 3), np.uint8)
-    padded[4:-4, 4:-4] = a
-    np.testing.assert_array_equal(corvix.cut(a, (45, 31, -4, -4)), padded)
-    # Nearest sample: column x shows column x * W / W', truncated.
-    rows, cols = np.arange(40) * 23 // 40, np.arange(50) * 37 // 50
-    np.testing.assert_array_equal(corvix.scale(a, (50, 40)), a[rows][:, cols])
 
 
 def test_files_agree_with_pillow(rng, tmp_path):
