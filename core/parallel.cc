@@ -9,6 +9,7 @@
 
 #include <sched.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 
@@ -80,8 +81,9 @@ void set_min_run_work(int64_t work) {
 
 int64_t run_count(int64_t rows, int64_t work, int32_t threads) {
   if (rows <= 0) return 0;
+  if (threads <= 1) return 1;
   int64_t runs = work / g_min_run_work.load(std::memory_order_relaxed);
-  if (runs > threads) runs = threads;
+  if (runs > int64_t{threads} * kRunsPerThread) runs = int64_t{threads} * kRunsPerThread;
   if (runs > rows) runs = rows;
   return runs < 1 ? 1 : runs;
 }
@@ -97,14 +99,20 @@ void run_rows(int64_t rows, int64_t runs, RowsBody body, void *context) {
   // its own then finds them not yet made, whatever the machine's load, instead of finding
   // them done because one thread happened to take the runs in order.
 #if CORVIX_HAVE_TBB
-  // One task per run; isolation keeps a waiting caller from picking up unrelated tasks
-  // (another caller's runs) while its own are in flight.
+  // One task per thread in force, each taking the next run not yet taken until none is left:
+  // no more threads than the count take part, and a thread that starts late or runs slowly
+  // (a helper waking from sleep, a core shared with another process) takes fewer runs
+  // instead of holding up the call. Isolation keeps a waiting caller from picking up
+  // unrelated tasks (another caller's runs) while its own are in flight.
+  const int64_t tasks = std::min<int64_t>(runs, thread_count());
+  std::atomic<int64_t> next{0};
   tbb::this_task_arena::isolate([&] {
     tbb::parallel_for(
-        tbb::blocked_range<int64_t>(0, runs, 1),
+        tbb::blocked_range<int64_t>(0, tasks, 1),
         [&](const tbb::blocked_range<int64_t> &r) {
-          for (int64_t i = r.begin(); i != r.end(); ++i)
-            run_one(rows, runs, runs - 1 - i, body, context);
+          for (int64_t t = r.begin(); t != r.end(); ++t)
+            for (int64_t i; (i = next.fetch_add(1, std::memory_order_relaxed)) < runs;)
+              run_one(rows, runs, runs - 1 - i, body, context);
         },
         tbb::simple_partitioner());
   });

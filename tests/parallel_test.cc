@@ -59,12 +59,14 @@ TEST(RowSplit, EveryRowOnceInConsecutiveRuns) {
   }
 }
 
-// Small calls stay whole; large ones split up to the count and never beyond the rows.
+// Small calls stay whole; large ones split into a few runs per thread, never beyond the
+// rows, and one thread never splits.
 TEST(RowSplit, RunsFollowWorkThreadsAndRows) {
   EXPECT_EQ(run_count(0, kMinRunWork * 100, 4), 0);
   EXPECT_EQ(run_count(1080, kMinRunWork * 2 - 1, 4), 1);
   EXPECT_EQ(run_count(1080, kMinRunWork * 2, 4), 2);
-  EXPECT_EQ(run_count(1080, kMinRunWork * 100, 4), 4);
+  EXPECT_EQ(run_count(1080, kMinRunWork * 100, 4), 4 * kRunsPerThread);
+  EXPECT_EQ(run_count(1080, kMinRunWork * 100, 2), 2 * kRunsPerThread);
   EXPECT_EQ(run_count(3, kMinRunWork * 100, 7), 3);
   EXPECT_EQ(run_count(1080, kMinRunWork * 100, 1), 1);
 }
@@ -97,7 +99,8 @@ TEST_F(ThreadCount, SetReadAndRefuse) {
   EXPECT_EQ(corvix_threads(), env > 0 ? env : available_cores());
 }
 
-// A large call is cut into exactly the count's runs, and no more threads than that take part.
+// A large call is cut into a few runs per thread of the count (one thread: one run), and no
+// more threads than the count take part, however many runs there are.
 TEST_F(ThreadCount, CountHonoured) {
   for (int32_t n : {1, 2, 3, 7}) {
     ASSERT_EQ(corvix_set_threads(n), 1);
@@ -109,7 +112,7 @@ TEST_F(ThreadCount, CountHonoured) {
       threads.insert(std::this_thread::get_id());
       ++calls;
     });
-    EXPECT_EQ(calls, n);
+    EXPECT_EQ(calls, n == 1 ? 1 : n * kRunsPerThread);
     EXPECT_LE(static_cast<int>(threads.size()), n);
   }
 }
