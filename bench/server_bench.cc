@@ -247,10 +247,11 @@ long minor_faults(pid_t pid = 0) {
 }
 
 // Per-frame times of a stream. The first frame is reported on its own (first_ms,
-// first_faults): it brings the frame's pages into memory (the stream starts on a trimmed
-// segment), which a video application pays in the same way once, when its stream starts or
-// resumes after an idle server gave its memory back; on a virtual machine whose host backs
-// guest memory lazily, that is 10 to 20 ms, however the faults are taken. The steady stream
+// first_faults): it brings into memory the pages that no earlier frame left there (the
+// library's stream starts on a trimmed segment), which a video application pays in the same
+// way once, when its stream starts or resumes after an idle server gave its memory back; on
+// a virtual machine whose host backs guest memory lazily that is 10 to 20 ms for an HD
+// frame, however the faults are taken (one populating call is no faster). The steady stream
 // after it (median, p99, max, page faults per frame of the process that allocates) is what
 // must hold a frame rate; a stall there (a trim, a fault, a thread start) shows in p99 and
 // max, and faults_per_frame shows whether it was pages (a frame that faults its pages in
