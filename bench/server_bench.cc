@@ -310,12 +310,33 @@ void BM_FrameStreamLibrary(benchmark::State &state) {
 }
 BENCHMARK(BM_FrameStreamLibrary)->Iterations(600)->UseRealTime();
 
+// A host process that takes `bytes` of the segment, writes them and exits without freeing
+// them: the server releases its blocks and gives their pages back in slices between
+// messages.
+bool host_leaves(uint64_t bytes) {
+  const pid_t child = fork();
+  if (child == 0) {
+    corvix_host *h = corvix_host_open(corvix_host_port_name(server().host()));
+    const uint32_t block = corvix_host_alloc(h, static_cast<uint32_t>(bytes), MEMF_ANY);
+    if (block != 0) std::memset(corvix_host_pointer(h, block), 1, bytes);
+    _exit(block != 0 ? 0 : 1);
+  }
+  int status = 1;
+  return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+         WEXITSTATUS(status) == 0;
+}
+
 // The same through a corvixd: each frame made by command 3 (a new HD bitmap scaled from the
-// host's frame), then freed by the host.
+// host's frame), then freed by the host. With argument 1, another host has just left with
+// 512 MiB written, and the stream runs while the server gives those pages back.
 void BM_FrameStreamServer(benchmark::State &state) {
   corvix_host *h = server().host();
   if (h == nullptr) {
     state.SkipWithError("corvixd did not start");
+    return;
+  }
+  if (state.range(0) == 1 && !host_leaves(uint64_t{512} << 20)) {
+    state.SkipWithError("the other host could not take its 512 MiB");
     return;
   }
   const uint32_t n = kHd.width * kHd.height * 3;
@@ -346,7 +367,12 @@ void BM_FrameStreamServer(benchmark::State &state) {
   for (uint32_t a : {pixels, record, block}) corvix_host_free(h, a);
   frames.report(state);
 }
-BENCHMARK(BM_FrameStreamServer)->Iterations(600)->UseRealTime();
+BENCHMARK(BM_FrameStreamServer)
+    ->ArgName("beside_leaving_host")
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(600)
+    ->UseRealTime();
 
 }  // namespace
 }  // namespace corvix::bench
