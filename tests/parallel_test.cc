@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <mutex>
 #include <set>
@@ -115,6 +116,36 @@ TEST_F(ThreadCount, CountHonoured) {
     EXPECT_EQ(calls, n == 1 ? 1 : n * kRunsPerThread);
     EXPECT_LE(static_cast<int>(threads.size()), n);
   }
+}
+
+// A thread held up in a run leaves the rest of its share to the others. The caller's first
+// run waits for a helper to take one; that run then waits until every other run is done,
+// which happens only if the caller takes over the helper's remaining runs instead of
+// waiting for them.
+TEST_F(ThreadCount, AHeldUpThreadLeavesItsRunsToTheOthers) {
+  if (available_cores() < 2) GTEST_SKIP() << "one core: no helper thread";
+  corvix_set_threads(2);
+  const auto caller = std::this_thread::get_id();
+  const int64_t runs = 2 * kRunsPerThread;
+  std::atomic<int64_t> done{0};
+  std::atomic<bool> held{false}, caller_waited{false}, waited_out{false};
+  const auto wait_for = [](const auto &ready) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!ready() && std::chrono::steady_clock::now() < until)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return ready();
+  };
+  for_rows(runs, kMinRunWork * 1000, [&](int64_t begin, int64_t end) {
+    if (std::this_thread::get_id() == caller) {
+      if (!caller_waited.exchange(true)) wait_for([&] { return held.load(); });
+    } else if (!held.exchange(true)) {
+      waited_out = !wait_for([&] { return done == runs - 1; });
+    }
+    done += end - begin;
+  });
+  if (!held) GTEST_SKIP() << "no helper thread took a run within 10 s";
+  EXPECT_FALSE(waited_out) << "the held-up thread's other runs were left to it";
+  EXPECT_EQ(done, runs);
 }
 
 // A split inside a run stays on that run's thread and still covers its rows.
