@@ -29,11 +29,9 @@ void replace_pixels(Bitmap *b, uint8_t *pixels) {
 }
 
 void fill_pixels(uint8_t *p, int64_t count, const uint8_t background[3]) {
-  for (int64_t i = 0; i < count; ++i, p += 3) {
-    p[0] = background[0];
-    p[1] = background[1];
-    p[2] = background[2];
-  }
+  if (count <= 0) return;
+  std::memcpy(p, background, 3);
+  repeat_bytes(p, 3, static_cast<size_t>(count) * 3);
 }
 
 // Square blocks of the transpose: both the rows read and the rows written stay in cache.

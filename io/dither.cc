@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <cstring>
 
 #include "core/bitmaps.h"
 #include "core/parallel.h"
@@ -93,11 +92,7 @@ extern "C" Bitmap *gx_dither(const Bitmap *source, int32_t method) {
   for (int32_t r = 0; r < n; ++r) {
     uint8_t *row = thresholds + r * span;
     for (int32_t i = 0; i < tile; ++i) row[i] = m.entries[r * n + i / 3];
-    for (int32_t done = tile; done < span;) {
-      const int32_t part = std::min(done, span - done);
-      std::memcpy(row + done, row, static_cast<size_t>(part));
-      done += part;
-    }
+    repeat_bytes(row, static_cast<size_t>(tile), static_cast<size_t>(span));
   }
 
   for_rows(source->height, row_bytes * source->height * kGatherCost,
