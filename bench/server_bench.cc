@@ -246,18 +246,49 @@ long minor_faults(pid_t pid = 0) {
   return faults;
 }
 
-// Median, p99 and slowest frame of a stream, in milliseconds, and the page faults per frame
-// of the process that allocates (`pid`, 0 for this one) since `faults`: a figure that
-// scheduling noise does not touch. A frame that faults its pages in again costs 1519.
-void report_frames(benchmark::State &state, std::vector<double> ms, long faults, pid_t pid = 0) {
-  if (ms.empty()) return;
-  state.counters["faults_per_frame"] =
-      static_cast<double>(minor_faults(pid) - faults) / static_cast<double>(ms.size());
-  std::sort(ms.begin(), ms.end());
-  state.counters["median_ms"] = ms[ms.size() / 2];
-  state.counters["p99_ms"] = ms[ms.size() * 99 / 100];
-  state.counters["max_ms"] = ms.back();
-}
+// Per-frame times of a stream. The first frame is reported on its own (first_ms,
+// first_faults): it brings into memory the pages that no earlier frame left there (the
+// library's stream starts on a trimmed segment), which a video application pays in the same
+// way once, when its stream starts or resumes after an idle server gave its memory back; on
+// a virtual machine whose host backs guest memory lazily that is 10 to 20 ms for an HD
+// frame, however the faults are taken (one populating call is no faster). The steady stream
+// after it (median, p99, max, page faults per frame of the process that allocates) is what
+// must hold a frame rate; a stall there (a trim, a fault, a thread start) shows in p99 and
+// max, and faults_per_frame shows whether it was pages (a frame that faults its pages in
+// again costs 1519).
+class FrameTimes {
+ public:
+  explicit FrameTimes(pid_t pid = 0) : pid_(pid), faults_(minor_faults(pid)) {}
+  void add(double ms) {
+    if (first_ms_ < 0) {
+      first_ms_ = ms;
+      const long now = minor_faults(pid_);
+      first_faults_ = now - faults_;
+      faults_ = now;
+      return;
+    }
+    ms_.push_back(ms);
+  }
+  void report(benchmark::State &state) {
+    if (first_ms_ < 0) return;
+    state.counters["first_ms"] = first_ms_;
+    state.counters["first_faults"] = static_cast<double>(first_faults_);
+    if (ms_.empty()) return;
+    state.counters["faults_per_frame"] =
+        static_cast<double>(minor_faults(pid_) - faults_) / static_cast<double>(ms_.size());
+    std::sort(ms_.begin(), ms_.end());
+    state.counters["median_ms"] = ms_[ms_.size() / 2];
+    state.counters["p99_ms"] = ms_[ms_.size() * 99 / 100];
+    state.counters["max_ms"] = ms_.back();
+  }
+
+ private:
+  pid_t pid_;
+  long faults_;
+  long first_faults_ = 0;
+  double first_ms_ = -1;
+  std::vector<double> ms_;
+};
 
 double ms_since(std::chrono::steady_clock::time_point t) {
   return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t).count();
@@ -267,25 +298,45 @@ double ms_since(std::chrono::steady_clock::time_point t) {
 // Frame after frame reuses the same pages; a stall shows as a slow p99 or maximum.
 void BM_FrameStreamLibrary(benchmark::State &state) {
   trim_segment();  // no page of an earlier benchmark left to give back meanwhile
-  const long faults = minor_faults();
-  std::vector<double> ms;
+  FrameTimes frames;
   for (auto _ : state) {
     const auto t = std::chrono::steady_clock::now();
     Bitmap *frame = gx_allocbitmap(kHd.width, kHd.height, 3);
     fxx_invert_ll(frame);
     gx_freebitmap(frame);
-    ms.push_back(ms_since(t));
+    frames.add(ms_since(t));
   }
-  report_frames(state, std::move(ms), faults);
+  frames.report(state);
 }
 BENCHMARK(BM_FrameStreamLibrary)->Iterations(600)->UseRealTime();
 
+// A host process that takes `bytes` of the segment, writes them and exits without freeing
+// them: the server releases its blocks and gives their pages back in slices between
+// messages.
+bool host_leaves(uint64_t bytes) {
+  const pid_t child = fork();
+  if (child == 0) {
+    corvix_host *h = corvix_host_open(corvix_host_port_name(server().host()));
+    const uint32_t block = corvix_host_alloc(h, static_cast<uint32_t>(bytes), MEMF_ANY);
+    if (block != 0) std::memset(corvix_host_pointer(h, block), 1, bytes);
+    _exit(block != 0 ? 0 : 1);
+  }
+  int status = 1;
+  return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+         WEXITSTATUS(status) == 0;
+}
+
 // The same through a corvixd: each frame made by command 3 (a new HD bitmap scaled from the
-// host's frame), then freed by the host.
+// host's frame), then freed by the host. With argument 1, another host has just left with
+// 512 MiB written, and the stream runs while the server gives those pages back.
 void BM_FrameStreamServer(benchmark::State &state) {
   corvix_host *h = server().host();
   if (h == nullptr) {
     state.SkipWithError("corvixd did not start");
+    return;
+  }
+  if (state.range(0) == 1 && !host_leaves(uint64_t{512} << 20)) {
+    state.SkipWithError("the other host could not take its 512 MiB");
     return;
   }
   const uint32_t n = kHd.width * kHd.height * 3;
@@ -300,8 +351,7 @@ void BM_FrameStreamServer(benchmark::State &state) {
   auto *w = static_cast<uint8_t *>(corvix_host_pointer(h, block));
   const uint32_t words[] = {record, uint32_t(kHd.width), uint32_t(kHd.height)};
   for (int i = 0; i < 3; ++i) corvix_put_be32(w + 4 * (i + 1), words[i]);
-  const long faults = minor_faults(server().pid());
-  std::vector<double> ms;
+  FrameTimes frames(server().pid());
   for (auto _ : state) {
     const auto t = std::chrono::steady_clock::now();
     corvix_host_send(h, CORVIX_CMD_SCALE, block);
@@ -312,12 +362,17 @@ void BM_FrameStreamServer(benchmark::State &state) {
     }
     corvix_host_free(h, corvix_get_be32(corvix_host_pointer(h, made)));
     corvix_host_free(h, made);
-    ms.push_back(ms_since(t));
+    frames.add(ms_since(t));
   }
   for (uint32_t a : {pixels, record, block}) corvix_host_free(h, a);
-  report_frames(state, std::move(ms), faults, server().pid());
+  frames.report(state);
 }
-BENCHMARK(BM_FrameStreamServer)->Iterations(600)->UseRealTime();
+BENCHMARK(BM_FrameStreamServer)
+    ->ArgName("beside_leaving_host")
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(600)
+    ->UseRealTime();
 
 }  // namespace
 }  // namespace corvix::bench

@@ -3,6 +3,13 @@
 // caller's. Compare the pairs: threads:1 time / threads:2 time is the gain of the second
 // core. The computing routines come first, the memory-bound ones (which get what the memory
 // gives) after.
+//
+// Calls follow each other at once, so the helper is awake when a call splits; a helper that
+// slept (calls 40 ms apart, as frames come) takes 35 to 80 us to wake on a virtual machine,
+// which the split absorbs by leaving it fewer runs. The one-thread time depends on which
+// core the caller runs on: on a shared virtual machine one core can run at half the other's
+// speed for seconds at a time, so run on a quiet machine, pinned (taskset -c 0,1), with
+// repetitions interleaved, and read the medians.
 #include <cstring>
 #include <vector>
 

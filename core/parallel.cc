@@ -9,8 +9,10 @@
 
 #include <sched.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <vector>
 
 #include "core/error.h"
 #include "corvix/threads.h"
@@ -80,8 +82,9 @@ void set_min_run_work(int64_t work) {
 
 int64_t run_count(int64_t rows, int64_t work, int32_t threads) {
   if (rows <= 0) return 0;
+  if (threads <= 1) return 1;
   int64_t runs = work / g_min_run_work.load(std::memory_order_relaxed);
-  if (runs > threads) runs = threads;
+  if (runs > int64_t{threads} * kRunsPerThread) runs = int64_t{threads} * kRunsPerThread;
   if (runs > rows) runs = rows;
   return runs < 1 ? 1 : runs;
 }
@@ -97,14 +100,34 @@ void run_rows(int64_t rows, int64_t runs, RowsBody body, void *context) {
   // its own then finds them not yet made, whatever the machine's load, instead of finding
   // them done because one thread happened to take the runs in order.
 #if CORVIX_HAVE_TBB
-  // One task per run; isolation keeps a waiting caller from picking up unrelated tasks
-  // (another caller's runs) while its own are in flight.
+  // One task per thread in force, no more threads than the count. Task t first takes the
+  // runs of its own share, so from call to call each thread tends to work on the same rows
+  // (still in its core's cache when the next routine reads them); then it helps with the
+  // shares of the others, so that a thread that starts late or runs slowly (a helper waking
+  // from sleep, a core shared with another process) takes fewer runs instead of holding up
+  // the call. Isolation keeps a waiting caller from picking up unrelated tasks (another
+  // caller's runs) while its own are in flight.
+  struct alignas(64) Share {
+    std::atomic<int64_t> taken{0};
+    int64_t first = 0, end = 0;
+  };
+  const int64_t tasks = std::min<int64_t>(runs, thread_count());
+  std::vector<Share> shares(static_cast<size_t>(tasks));
+  for (int64_t t = 0; t < tasks; ++t) {
+    shares[static_cast<size_t>(t)].first = runs * t / tasks;
+    shares[static_cast<size_t>(t)].end = runs * (t + 1) / tasks;
+  }
   tbb::this_task_arena::isolate([&] {
     tbb::parallel_for(
-        tbb::blocked_range<int64_t>(0, runs, 1),
+        tbb::blocked_range<int64_t>(0, tasks, 1),
         [&](const tbb::blocked_range<int64_t> &r) {
-          for (int64_t i = r.begin(); i != r.end(); ++i)
-            run_one(rows, runs, runs - 1 - i, body, context);
+          for (int64_t t = r.begin(); t != r.end(); ++t)
+            for (int64_t k = 0; k < tasks; ++k) {
+              Share &share = shares[static_cast<size_t>((t + k) % tasks)];
+              for (int64_t i; (i = share.taken.fetch_add(1, std::memory_order_relaxed)) <
+                              share.end - share.first;)
+                run_one(rows, runs, share.end - 1 - i, body, context);
+            }
         },
         tbb::simple_partitioner());
   });

@@ -3,7 +3,9 @@
 #ifndef CORVIX_CORE_PIXELS_H
 #define CORVIX_CORE_PIXELS_H
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "core/error.h"
 #include "corvix/platform.h"
@@ -38,6 +40,17 @@ template <class T>
 T *alloc_array(int64_t count, uint32_t attr) {
   const int64_t bytes = checked_size(count, static_cast<int64_t>(sizeof(T)));
   return static_cast<T *>(alloc_bytes(bytes, attr));
+}
+
+// Repeats the first `unit` bytes at p over its first `total` bytes (0 < unit <= total), by
+// copies that double what is done: a row of one colour or a span of threshold tiles in a
+// few copies rather than a loop per pixel.
+inline void repeat_bytes(uint8_t *p, size_t unit, size_t total) {
+  for (size_t done = unit; done < total;) {
+    const size_t part = done < total - done ? done : total - done;
+    std::memcpy(p + done, p, part);
+    done += part;
+  }
 }
 
 // 0..255: above 255 becomes 255, below 0 becomes 0.

@@ -29,11 +29,9 @@ void replace_pixels(Bitmap *b, uint8_t *pixels) {
 }
 
 void fill_pixels(uint8_t *p, int64_t count, const uint8_t background[3]) {
-  for (int64_t i = 0; i < count; ++i, p += 3) {
-    p[0] = background[0];
-    p[1] = background[1];
-    p[2] = background[2];
-  }
+  if (count <= 0) return;
+  std::memcpy(p, background, 3);
+  repeat_bytes(p, 3, static_cast<size_t>(count) * 3);
 }
 
 // Square blocks of the transpose: both the rows read and the rows written stay in cache.
@@ -65,7 +63,8 @@ int32_t gx_shearbitmap(Bitmap *bitmap, int32_t first_row, int32_t last_row, int3
   const int64_t d = int64_t{w} + corvix::maxval(first_shift, last_shift);
   const int64_t size = corvix::require_size("widened width x height x 3", d, h, 3);
   if (size < 0) return 0;
-  auto *out = static_cast<uint8_t *>(corvix::alloc_bytes(size, MEMF_CLEAR));
+  // Not cleared: each row is written whole, background, pixels and background.
+  auto *out = static_cast<uint8_t *>(corvix::alloc_bytes(size, MEMF_ANY));
   if (out == nullptr) return 0;
   // Rows of no bytes (a widened width of 0) are not visited.
   const int32_t rows = size == 0 ? 0 : h;
@@ -100,7 +99,8 @@ int32_t gx_shearbitmap(Bitmap *bitmap, int32_t first_row, int32_t last_row, int3
 int32_t gx_transposebitmap(Bitmap *bitmap) {
   const int64_t size = corvix::rgb_bytes(bitmap);
   if (size < 0) return 0;
-  auto *out = static_cast<uint8_t *>(corvix::alloc_bytes(size, MEMF_CLEAR));
+  // Not cleared: every pixel of it is written.
+  auto *out = static_cast<uint8_t *>(corvix::alloc_bytes(size, MEMF_ANY));
   if (out == nullptr) return 0;
   // An empty bitmap has no pixel to move; only its sizes trade places.
   const int64_t w = size == 0 ? 0 : bitmap->width, h = size == 0 ? 0 : bitmap->height;

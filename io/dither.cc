@@ -29,11 +29,12 @@ constexpr bool spans_fit() {
 static_assert(spans_fit(), "a threshold span outgrows its buffer");
 
 // The result of a usable source and method: an allocated bitmap of the source's size, or
-// null (nothing allocated) when the call is refused or memory runs out.
+// null (nothing allocated) when the call is refused or memory runs out. Its pixels are not
+// cleared: every byte is written by the dither.
 Bitmap *dither_result(const Bitmap *source, int32_t method, DitherMatrix m) {
   if (require_bitmap(source, 3, "source bitmap") < 0) return nullptr;
   if (m.entries == nullptr) return fail(CORVIX_E_INVALID, "method %d is outside 1..7", method);
-  return gx_allocbitmap(source->width, source->height, 3);
+  return gx_allocrawbitmap(source->width, source->height, 3);
 }
 
 }  // namespace
@@ -85,9 +86,14 @@ extern "C" Bitmap *gx_dither(const Bitmap *source, int32_t method) {
   // Whole tiles, about kSpanTarget bytes, but never more than one row needs.
   const auto span =
       static_cast<int32_t>(std::min<int64_t>(span_of(n), (row_bytes + tile - 1) / tile * tile));
+  // Each row's first tile is laid out entry by entry and the rest of its span copied from the
+  // tiles before it: a few copies, not a division per byte, before the rows can be split.
   alignas(64) uint8_t thresholds[kMaxMatrix * kMaxSpan];
-  for (int32_t r = 0; r < n; ++r)
-    for (int32_t i = 0; i < span; ++i) thresholds[r * span + i] = m.entries[r * n + (i / 3) % n];
+  for (int32_t r = 0; r < n; ++r) {
+    uint8_t *row = thresholds + r * span;
+    for (int32_t i = 0; i < tile; ++i) row[i] = m.entries[r * n + i / 3];
+    repeat_bytes(row, static_cast<size_t>(tile), static_cast<size_t>(span));
+  }
 
   for_rows(source->height, row_bytes * source->height * kGatherCost,
            [&](int64_t first, int64_t end) {

@@ -214,12 +214,10 @@ void trim_locked(State &s) {
   }
 }
 
-// After enough was freed: the pages in memory beyond the working set go back.
-void trim_past_working_set(State &s) {
-  s.freed_since_trim = 0;
-  const uint64_t keep = std::max(s.peak_live, s.peak_live_before) + kWorkingSetSlack;
-  s.peak_live_before = s.peak_live;
-  s.peak_live = s.ranges.live_bytes();
+// Gives back the pages in memory beyond `keep` bytes, from the top down (at once, or in the
+// server loop's slices). A full trim under way is left to finish.
+void trim_beyond(State &s, uint64_t keep) {
+  if (s.trim_due && s.trim_left == UINT64_MAX) return;
   const uint64_t resident = resident_locked(s);
   if (resident <= keep) return;
   start_trim(s, resident - keep);
@@ -227,6 +225,15 @@ void trim_past_working_set(State &s) {
     while (trim_slice_locked(s, UINT64_MAX / 2)) {
     }
   }
+}
+
+// After enough was freed: the pages in memory beyond the working set go back.
+void trim_past_working_set(State &s) {
+  s.freed_since_trim = 0;
+  const uint64_t keep = std::max(s.peak_live, s.peak_live_before) + kWorkingSetSlack;
+  s.peak_live_before = s.peak_live;
+  s.peak_live = s.ranges.live_bytes();
+  trim_beyond(s, keep);
 }
 
 // Allocates under the lock; the zero fill happens outside it.
@@ -325,11 +332,13 @@ void release_owner(uint32_t owner, bool trim) {
     s.freed_since_full_trim = true;
   }
   if (trim) {
-    // A host left: everything free goes back.
-    if (s.trim_in_slices == 0)
-      trim_locked(s);
-    else
-      start_trim(s, UINT64_MAX);
+    // A host left: the free pages go back, but for the slack above what is still live, which
+    // the top-down trim leaves to the lowest free pages: those the hosts still here reuse for
+    // their frames, so a stream beside the host that left does not fault its pages in again.
+    // The working set starts again from what is live; an idle server gives back the rest.
+    const uint64_t live = s.ranges.live_bytes();
+    s.peak_live = s.peak_live_before = live;
+    trim_beyond(s, live + kWorkingSetSlack);
   }
 }
 

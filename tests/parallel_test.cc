@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <mutex>
 #include <set>
@@ -54,12 +55,14 @@ TEST(RowSplit, EveryRowOnceInConsecutiveRuns) {
     }
 }
 
-// Small calls stay whole; large ones split up to the count and never beyond the rows.
+// Small calls stay whole; large ones split into a few runs per thread, never beyond the
+// rows, and one thread never splits.
 TEST(RowSplit, RunsFollowWorkThreadsAndRows) {
   EXPECT_EQ(run_count(0, kMinRunWork * 100, 4), 0);
   EXPECT_EQ(run_count(1080, kMinRunWork * 2 - 1, 4), 1);
   EXPECT_EQ(run_count(1080, kMinRunWork * 2, 4), 2);
-  EXPECT_EQ(run_count(1080, kMinRunWork * 100, 4), 4);
+  EXPECT_EQ(run_count(1080, kMinRunWork * 100, 4), 4 * kRunsPerThread);
+  EXPECT_EQ(run_count(1080, kMinRunWork * 100, 2), 2 * kRunsPerThread);
   EXPECT_EQ(run_count(3, kMinRunWork * 100, 7), 3);
   EXPECT_EQ(run_count(1080, kMinRunWork * 100, 1), 1);
 }
@@ -92,8 +95,9 @@ TEST_F(ThreadCount, SetReadAndRefuse) {
   EXPECT_EQ(corvix_threads(), env > 0 ? env : available_cores());
 }
 
-// A large call is cut into exactly the count's runs on no more threads than that; a split
-// inside a run stays on that run's thread and still covers its rows.
+// A large call is cut into a few runs per thread of the count (one thread: one run) on no
+// more threads than the count; a split inside a run stays on that run's thread and still
+// covers its rows.
 TEST_F(ThreadCount, CountHonouredAndNestedSplitsStayOnTheirThread) {
   for (int32_t n : {1, 2, 3, 7}) {
     ASSERT_EQ(corvix_set_threads(n), 1);
@@ -112,11 +116,41 @@ TEST_F(ThreadCount, CountHonouredAndNestedSplitsStayOnTheirThread) {
       threads.insert(outer);
       ++calls;
     });
-    EXPECT_EQ(calls, n);
+    EXPECT_EQ(calls, n == 1 ? 1 : n * kRunsPerThread);
     EXPECT_LE(int(threads.size()), n);
     EXPECT_EQ(rows, 100000);
     EXPECT_FALSE(moved) << n;
   }
+}
+
+// A thread held up in a run leaves the rest of its share to the others. The caller's first
+// run waits for a helper to take one; that run then waits until every other run is done,
+// which happens only if the caller takes over the helper's remaining runs instead of
+// waiting for them.
+TEST_F(ThreadCount, AHeldUpThreadLeavesItsRunsToTheOthers) {
+  if (available_cores() < 2) GTEST_SKIP() << "one core: no helper thread";
+  corvix_set_threads(2);
+  const auto caller = std::this_thread::get_id();
+  const int64_t runs = 2 * kRunsPerThread;
+  std::atomic<int64_t> done{0};
+  std::atomic<bool> held{false}, caller_waited{false}, waited_out{false};
+  const auto wait_for = [](const auto &ready) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!ready() && std::chrono::steady_clock::now() < until)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return ready();
+  };
+  for_rows(runs, kMinRunWork * 1000, [&](int64_t begin, int64_t end) {
+    if (std::this_thread::get_id() == caller) {
+      if (!caller_waited.exchange(true)) wait_for([&] { return held.load(); });
+    } else if (!held.exchange(true)) {
+      waited_out = !wait_for([&] { return done == runs - 1; });
+    }
+    done += end - begin;
+  });
+  if (!held) GTEST_SKIP() << "no helper thread took a run within 10 s";
+  EXPECT_FALSE(waited_out) << "the held-up thread's other runs were left to it";
+  EXPECT_EQ(done, runs);
 }
 
 // The default is the cores the thread may run on, not the machine's: a thread held to one
