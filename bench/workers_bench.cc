@@ -1,6 +1,8 @@
 // Eight hosts, each on its own connection, sending a mix of commands on PAL and HD frames to
 // a real corvixd: aggregate commands per second with one worker and with two. Arguments:
-// workers, and threads a command may use (0: the server's default, every core).
+// workers; threads a command may use (0: the server's default, every core); frames: 0 the
+// whole mix, 1 only its PAL commands, 2 only its HD ones (most of these stream whole HD
+// frames through memory, so two cores share one memory's speed).
 //
 //   build/bench/workers_bench --benchmark_counters_tabular=true
 #include <signal.h>
@@ -68,7 +70,7 @@ struct MixedHost {
   };
   std::vector<Step> round;
 
-  MixedHost(const std::string &port, int index) : h(Host::open(port.c_str())) {
+  MixedHost(const std::string &port, int index, int64_t frames) : h(Host::open(port.c_str())) {
     if (!h) return;
     const auto frame = [&](Size s) {
       const std::vector<uint8_t> photo = photo_frame(s, 3);
@@ -90,6 +92,8 @@ struct MixedHost {
         {CORVIX_CMD_ROTANGLE, h.args({hd, 0}), true},
         {CORVIX_CMD_SCALECOPY, h.args({pal, 1920, 1080}), true},
     };
+    if (frames == 1) round.resize(5);
+    if (frames == 2) round.erase(round.begin(), round.begin() + 5);
     // Hosts start at different places in the round, so the mix is mixed at every moment.
     std::rotate(round.begin(), round.begin() + index % round.size(), round.end());
   }
@@ -116,7 +120,7 @@ void BM_EightHostsMixedCommands(benchmark::State &state) {
   Daemon daemon(args);
   std::vector<std::unique_ptr<MixedHost>> hosts;
   for (int i = 0; i < kHosts; ++i) {
-    hosts.push_back(std::make_unique<MixedHost>(daemon.name(), i));
+    hosts.push_back(std::make_unique<MixedHost>(daemon.name(), i, state.range(2)));
     if (!hosts.back()->h) {
       state.SkipWithError("corvixd did not start");
       return;
@@ -140,11 +144,9 @@ void BM_EightHostsMixedCommands(benchmark::State &state) {
   state.counters["commands_per_s"] = benchmark::Counter(commands, benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_EightHostsMixedCommands)
-    ->ArgNames({"workers", "threads"})
-    ->Args({1, 1})
-    ->Args({2, 1})
-    ->Args({1, 0})
-    ->Args({2, 0})
+    ->ArgNames({"workers", "threads", "frames"})
+    ->ArgsProduct({{1, 2}, {1, 0}, {0}})
+    ->ArgsProduct({{1, 2}, {1}, {1, 2}})
     ->Unit(benchmark::kMillisecond)
     ->MinTime(2.0)
     ->UseRealTime();

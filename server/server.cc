@@ -80,6 +80,17 @@ class Workers {
     wake_workers_.notify_one();
   }
 
+  // Hands back the messages no worker has started, unrun, their senders told the server is
+  // ending.
+  void cancel() {
+    std::lock_guard<std::mutex> g(lock_);
+    for (PPCMessage *msg : todo_) {
+      set_message_status(msg, -ESHUTDOWN);
+      done_.push_back(msg);
+    }
+    todo_.clear();
+  }
+
   // Messages whose commands are done (with `block`, waits for one); sets `quit` once one of
   // them was a quit command.
   std::vector<PPCMessage *> finished(bool block, bool *quit) {
@@ -130,8 +141,10 @@ void delete_port(PPCPort *port) {
   }
 }
 
-// Serves with `count` workers. A quit or a stop signal ends the intake; the commands still in
-// work finish and are replied to before the port goes.
+// Serves with `count` workers. Every message the port has is handed on at once, so a worker
+// that is done goes on with the next without waiting for this thread. A quit or a stop
+// signal ends the intake; the commands in work finish and are replied to before the port
+// goes, and those not yet started are refused.
 int serve_with_workers(PPCPort *port, int count) {
   Workers workers(port, count);
   int in_work = 0;
@@ -141,14 +154,14 @@ int serve_with_workers(PPCPort *port, int count) {
       PPCReplyMessage(msg);
       --in_work;
     }
-    ending = ending || stop_signal() != 0;
+    if (!ending && stop_signal() != 0) ending = true;
     if (ending) {
+      workers.cancel();
       if (in_work == 0) break;
       continue;
     }
-    for (PPCMessage *msg; in_work < count && (msg = PPCGetMessage(port)) != nullptr; ++in_work)
-      workers.start(msg);
-    wait_port(port, in_work < count);
+    for (PPCMessage *msg; (msg = PPCGetMessage(port)) != nullptr; ++in_work) workers.start(msg);
+    wait_port(port, true);
   }
   delete_port(port);
   return 0;
