@@ -85,11 +85,10 @@ int main(int argc, char **argv) {
       std::printf("corvixd %s\n", CORVIX_VERSION_STRING);
       return 0;
     }
-    const bool takes_value = std::strcmp(opt, "--port") == 0 || std::strcmp(opt, "--quota") == 0 ||
-                             std::strcmp(opt, "--max-per-process") == 0 ||
-                             std::strcmp(opt, "--max-connections") == 0 ||
-                             std::strcmp(opt, "--threads") == 0 ||
-                             std::strcmp(opt, "--workers") == 0;
+    const bool takes_value =
+        std::strcmp(opt, "--port") == 0 || std::strcmp(opt, "--quota") == 0 ||
+        std::strcmp(opt, "--max-per-process") == 0 || std::strcmp(opt, "--max-connections") == 0 ||
+        std::strcmp(opt, "--threads") == 0 || std::strcmp(opt, "--workers") == 0;
     if (!takes_value) return usage_error("unknown argument '%s'", opt);
     if (i + 1 >= argc) return usage_error("option %s needs a value", opt);
     const char *value = argv[++i];
