@@ -26,45 +26,18 @@
 namespace corvix::bench {
 namespace {
 
-// One corvixd for the whole run, on a private port.
+// One corvixd for the whole run, with room for a gigabyte block beside the other blocks of
+// this process's hosts.
 class Server {
  public:
-  Server() {
-    char tmpl[] = "/tmp/corvix-bench-XXXXXX";
-    dir_ = mkdtemp(tmpl);
-    setenv("CORVIX_RUNTIME_DIR", dir_.c_str(), 1);
-    name_ = "bench-" + std::to_string(getpid());
-    const char *b = std::getenv("CORVIX_BINARY_DIR");
-    std::string exe = std::string(b != nullptr ? b : CORVIX_BINARY_DIR) + "/corvixd";
-    // Room for a gigabyte block beside the other blocks of this process's hosts.
-    char *argv[] = {exe.data(),
-                    const_cast<char *>("--port"),
-                    name_.data(),
-                    const_cast<char *>("--quota"),
-                    const_cast<char *>("3221225472"),
-                    nullptr};
-    posix_spawn(&pid_, argv[0], nullptr, nullptr, argv, environ);
-    struct stat st {};
-    for (int i = 0; i < 200 && stat((dir_ + "/" + name_).c_str(), &st) != 0; ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    host_ = corvix_host_open(name_.c_str());
-  }
-  ~Server() {
-    corvix_host_close(host_);
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-    std::string sock = dir_ + "/" + name_;
-    unlink(sock.c_str());
-    unlink((sock + ".lock").c_str());
-    rmdir(dir_.c_str());
-  }
+  Server() : daemon_({"--quota", "3221225472"}), host_(corvix_host_open(daemon_.name().c_str())) {}
+  ~Server() { corvix_host_close(host_); }
   corvix_host *host() const { return host_; }
-  pid_t pid() const { return pid_; }
+  pid_t pid() const { return daemon_.pid(); }
 
  private:
-  std::string dir_, name_;
-  pid_t pid_ = -1;
-  corvix_host *host_ = nullptr;
+  Daemon daemon_;
+  corvix_host *host_;
 };
 
 Server &server() {

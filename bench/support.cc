@@ -1,9 +1,17 @@
 #include "bench/support.h"
 
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <thread>
 
 namespace corvix::bench {
 namespace {
@@ -84,6 +92,33 @@ AtLevel::AtLevel(benchmark::State &state, Simd level)
     return;
   }
   set_simd_level(level);
+}
+
+Daemon::Daemon(std::vector<std::string> args) {
+  char tmpl[] = "/tmp/corvix-bench-XXXXXX";
+  dir_ = mkdtemp(tmpl);
+  setenv("CORVIX_RUNTIME_DIR", dir_.c_str(), 1);
+  static int count = 0;
+  name_ = "bench-" + std::to_string(getpid()) + "-" + std::to_string(count++);
+  const char *b = std::getenv("CORVIX_BINARY_DIR");
+  args.insert(args.begin(),
+              {std::string(b != nullptr ? b : CORVIX_BINARY_DIR) + "/corvixd", "--port", name_});
+  std::vector<char *> argv;
+  for (std::string &a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ);
+  struct stat st {};
+  for (int i = 0; i < 300 && stat((dir_ + "/" + name_).c_str(), &st) != 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
+Daemon::~Daemon() {
+  kill(pid_, SIGKILL);
+  waitpid(pid_, nullptr, 0);
+  const std::string sock = dir_ + "/" + name_;
+  unlink(sock.c_str());
+  unlink((sock + ".lock").c_str());
+  rmdir(dir_.c_str());
 }
 
 }  // namespace corvix::bench

@@ -4,7 +4,10 @@
 
 #include <benchmark/benchmark.h>
 
+#include <sys/types.h>
+
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "core/cpu.h"
@@ -75,6 +78,22 @@ class AtLevel {
  private:
   Simd before_;
   bool ok_;
+};
+
+// A corvixd process on a private port in a private runtime directory (set as this process's
+// CORVIX_RUNTIME_DIR), started with `args` and killed at the end.
+class Daemon {
+ public:
+  explicit Daemon(std::vector<std::string> args);
+  ~Daemon();
+  Daemon(const Daemon &) = delete;
+  Daemon &operator=(const Daemon &) = delete;
+  const std::string &name() const { return name_; }
+  pid_t pid() const { return pid_; }
+
+ private:
+  std::string dir_, name_;
+  pid_t pid_ = -1;
 };
 
 }  // namespace corvix::bench

@@ -324,9 +324,9 @@ bool owned_range(uint32_t owner, uint64_t address, uint64_t length) {
   return with_lock([&](State &s) { return s.ranges.contains(address, length, owner); });
 }
 
-void release_owner(uint32_t owner, bool trim) {
-  State &s = state();
-  std::lock_guard<std::mutex> g(s.lock);
+namespace {
+
+void release_owner_locked(State &s, uint32_t owner, bool trim) {
   for (const auto &[addr, size] : s.ranges.release_owner(owner)) {
     CORVIX_POISON(s.seg.base + addr, size);
     s.freed_since_full_trim = true;
@@ -342,6 +342,12 @@ void release_owner(uint32_t owner, bool trim) {
   }
 }
 
+}  // namespace
+
+void release_owner(uint32_t owner, bool trim) {
+  with_lock([=](State &s) { release_owner_locked(s, owner, trim); });
+}
+
 uint32_t acquire_owner(uint64_t group) {
   State &s = state();
   std::lock_guard<std::mutex> g(s.lock);
@@ -350,12 +356,14 @@ uint32_t acquire_owner(uint64_t group) {
   return owner;
 }
 
+// One step under the lock: no allocation can be charged to the id between the release and
+// the id's return.
 void retire_owner(uint32_t owner, bool trim) {
-  release_owner(owner, trim);
-  State &s = state();
-  std::lock_guard<std::mutex> g(s.lock);
-  s.ranges.leave_group(owner);
-  s.owner_ids.retire(owner);
+  with_lock([=](State &s) {
+    release_owner_locked(s, owner, trim);
+    s.ranges.leave_group(owner);
+    s.owner_ids.retire(owner);
+  });
 }
 
 uint64_t owner_blocks(uint32_t owner) {

@@ -49,7 +49,6 @@ uintptr_t find_color(PPCCallRecord *r) {
 }
 
 Library g_graphics{"graphics.library", 40, find_color};
-Library *g_gfxbase = nullptr;
 
 }  // namespace
 }  // namespace corvix
@@ -73,8 +72,9 @@ Library *OpenLibrary(const char *name, uint32_t version) {
 void CloseLibrary(Library *) {}
 
 Library *corvix_gfxbase(void) {
-  if (corvix::g_gfxbase == nullptr) corvix::g_gfxbase = OpenLibrary("graphics.library", 0);
-  return corvix::g_gfxbase;
+  // Opened once, also when commands of several hosts ask at the same time.
+  static Library *const base = OpenLibrary("graphics.library", 0);
+  return base;
 }
 
 ColorMap *corvix_colormap_create(const uint8_t *rgb, int32_t count) {

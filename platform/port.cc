@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/epoll.h>
+#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -76,6 +77,7 @@ struct PPCPort {
   int lock_fd = -1;
   int listen_fd = -1;
   int epoll_fd = -1;
+  int wake_fd = -1;        // an eventfd any thread may write to end a wait
   bool listening = false;  // the listening socket is watched
   int max_total = 0, max_per_process = 0;
   std::unordered_map<int, std::shared_ptr<corvix::Connection>> conns;
@@ -378,6 +380,61 @@ void stop_on_signals() {
 
 int stop_signal() { return g_stop_signal.load(); }
 
+uint32_t wait_port(PPCPort *port, bool take) {
+  // One request per ready connection per turn, so a flooding host cannot starve the others;
+  // background work goes in slices between turns.
+  for (;;) {
+    if (g_stop_signal.load() != 0) return 0;
+    const bool background = !port->clearing.empty() || trim_due();
+    const bool ready = take && !port->queue.empty();
+    // Freed pages go back to the system once the port has been idle for a moment.
+    const int timeout = ready || background ? 0 : take && trim_pending() ? 2000 : -1;
+    epoll_event events[32];
+    const int n = epoll_pwait(port->epoll_fd, events, 32, timeout,
+                              g_stop_installed ? &g_wait_mask : nullptr);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return 0;
+    }
+    bool woken = false;
+    for (int i = 0; i < n; ++i) {
+      const int fd = events[i].data.fd;
+      if (fd == port->listen_fd) {
+        accept_hosts(port);
+        continue;
+      }
+      if (fd == port->wake_fd) {
+        uint64_t count = 0;
+        woken = read(fd, &count, sizeof count) == sizeof count || woken;
+        continue;
+      }
+      auto it = port->conns.find(fd);
+      if (it == port->conns.end()) continue;
+      const std::shared_ptr<Connection> conn = it->second;
+      const uint32_t ev = events[i].events;
+      if ((ev & (EPOLLHUP | EPOLLERR | EPOLLRDHUP)) != 0) {
+        drop(port, conn);
+      } else if ((ev & EPOLLOUT) != 0 && conn->has_pending) {
+        deliver(port, conn, conn->pending);
+      } else if ((ev & EPOLLIN) != 0 && !conn->busy) {
+        serve_connection(port, conn);
+      }
+    }
+    if (background) {
+      background_slice(port);
+    } else if (n == 0 && timeout > 0) {
+      request_trim();
+    }
+    if (woken || (take && !port->queue.empty())) return 1;
+  }
+}
+
+void wake_port(PPCPort *port) {
+  const uint64_t one = 1;
+  // The counter only grows; a full counter still wakes the waiter.
+  [[maybe_unused]] const ssize_t n = write(port->wake_fd, &one, sizeof one);
+}
+
 PPCPort *open_port(const char *name, PortFailure *why) {
   const auto failed = [why](bool taken, std::string reason) -> PPCPort * {
     why->taken = taken;
@@ -438,7 +495,12 @@ PPCPort *open_port(const char *name, PortFailure *why) {
   umask(old_mask);
   if (ok) {
     port->epoll_fd = epoll_create1(EPOLL_CLOEXEC);
-    ok = port->epoll_fd >= 0;
+    port->wake_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.fd = port->wake_fd;
+    ok = port->epoll_fd >= 0 && port->wake_fd >= 0 &&
+         epoll_ctl(port->epoll_fd, EPOLL_CTL_ADD, port->wake_fd, &ev) == 0;
     if (ok) watch_listener(port.get(), true);
     ok = ok && port->listening;
     if (!ok) {
@@ -448,6 +510,7 @@ PPCPort *open_port(const char *name, PortFailure *why) {
   }
   if (!ok) {
     if (port->epoll_fd >= 0) close(port->epoll_fd);
+    if (port->wake_fd >= 0) close(port->wake_fd);
     if (port->listen_fd >= 0) close(port->listen_fd);
     if (port->lock_fd >= 0) {
       unlink(lock_path.c_str());
@@ -481,47 +544,7 @@ PPCPort *PPCCreatePort(const PPCTagItem *tags) {
   return port;
 }
 
-uint32_t PPCWaitPort(PPCPort *port) {
-  // One request per ready connection per turn, so a flooding host cannot starve the others;
-  // background work goes in slices between turns.
-  for (;;) {
-    if (corvix::g_stop_signal.load() != 0) return 0;
-    const bool background = !port->clearing.empty() || corvix::trim_due();
-    // Freed pages go back to the system once the port has been idle for a moment.
-    const int timeout = !port->queue.empty() || background ? 0 : corvix::trim_pending() ? 2000 : -1;
-    epoll_event events[32];
-    const int n = epoll_pwait(port->epoll_fd, events, 32, timeout,
-                              corvix::g_stop_installed ? &corvix::g_wait_mask : nullptr);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return 0;
-    }
-    for (int i = 0; i < n; ++i) {
-      const int fd = events[i].data.fd;
-      if (fd == port->listen_fd) {
-        corvix::accept_hosts(port);
-        continue;
-      }
-      auto it = port->conns.find(fd);
-      if (it == port->conns.end()) continue;
-      const std::shared_ptr<corvix::Connection> conn = it->second;
-      const uint32_t ev = events[i].events;
-      if ((ev & (EPOLLHUP | EPOLLERR | EPOLLRDHUP)) != 0) {
-        corvix::drop(port, conn);
-      } else if ((ev & EPOLLOUT) != 0 && conn->has_pending) {
-        corvix::deliver(port, conn, conn->pending);
-      } else if ((ev & EPOLLIN) != 0 && !conn->busy) {
-        corvix::serve_connection(port, conn);
-      }
-    }
-    if (background) {
-      corvix::background_slice(port);
-    } else if (n == 0 && timeout > 0) {
-      corvix::request_trim();
-    }
-    if (!port->queue.empty()) return 1;
-  }
-}
+uint32_t PPCWaitPort(PPCPort *port) { return corvix::wait_port(port, true); }
 
 PPCMessage *PPCGetMessage(PPCPort *port) {
   if (port->queue.empty()) return nullptr;
@@ -561,6 +584,7 @@ uint32_t PPCDeletePort(PPCPort *port) {
   unlink((port->path + ".lock").c_str());
   close(port->listen_fd);
   close(port->epoll_fd);
+  close(port->wake_fd);
   close(port->lock_fd);  // releases the name
   corvix::set_trim_in_slices(false);
   delete port;

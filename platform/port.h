@@ -33,6 +33,15 @@ struct PortLimits {
 };
 void set_port_limits(const PortLimits &limits);
 
+// PPCWaitPort, which it is with `take`: serves the port's hosts (connections, memory
+// requests, replies waiting for room, background work) until a command is queued (only with
+// `take`), wake_port is called, or a stop signal arrives (then 0). Without `take` queued
+// commands wait: a server whose workers are all busy waits for one of them instead. Only the
+// thread that owns the port calls it.
+uint32_t wait_port(PPCPort *port, bool take);
+// Ends the owner thread's current or next wait_port. Safe from any thread.
+void wake_port(PPCPort *port);
+
 // SIGINT, SIGTERM and SIGHUP end the wait of every port of this process (PPCWaitPort
 // returns 0) instead of the process, so the server can remove its name. Call from the main
 // thread before any other thread starts.

@@ -35,6 +35,9 @@ void usage(std::FILE *to) {
                "                          descriptor limit, at most 4096)\n"
                "  --threads N             threads one command may use, 1 to 256 (default:\n"
                "                          CORVIX_THREADS, else every core it may run on)\n"
+               "  --workers N             commands of different hosts run at the same time\n"
+               "                          on N threads, 1 to 256 (default 1: one command at a\n"
+               "                          time); each host's commands still run in order\n"
                "  --help                  show this help and exit\n"
                "  --version               show the version and exit\n"
                "\n"
@@ -71,6 +74,7 @@ bool number(const char *text, unsigned long long low, unsigned long long high,
 int main(int argc, char **argv) {
   const char *name = corvix::kPortName;
   corvix::PortLimits limits;
+  int workers = 1;
   for (int i = 1; i < argc; ++i) {
     const char *opt = argv[i];
     if (std::strcmp(opt, "--help") == 0) {
@@ -81,10 +85,10 @@ int main(int argc, char **argv) {
       std::printf("corvixd %s\n", CORVIX_VERSION_STRING);
       return 0;
     }
-    const bool takes_value = std::strcmp(opt, "--port") == 0 || std::strcmp(opt, "--quota") == 0 ||
-                             std::strcmp(opt, "--max-per-process") == 0 ||
-                             std::strcmp(opt, "--max-connections") == 0 ||
-                             std::strcmp(opt, "--threads") == 0;
+    const bool takes_value =
+        std::strcmp(opt, "--port") == 0 || std::strcmp(opt, "--quota") == 0 ||
+        std::strcmp(opt, "--max-per-process") == 0 || std::strcmp(opt, "--max-connections") == 0 ||
+        std::strcmp(opt, "--threads") == 0 || std::strcmp(opt, "--workers") == 0;
     if (!takes_value) return usage_error("unknown argument '%s'", opt);
     if (i + 1 >= argc) return usage_error("option %s needs a value", opt);
     const char *value = argv[++i];
@@ -99,6 +103,10 @@ int main(int argc, char **argv) {
       const int32_t count = corvix::parse_thread_count(value);
       if (count == 0) return usage_error("--threads takes a count from 1 to 256, not '%s'", value);
       corvix_set_threads(count);
+    } else if (std::strcmp(opt, "--workers") == 0) {
+      if (!number(value, 1, 256, &n))
+        return usage_error("--workers takes a count from 1 to 256, not '%s'", value);
+      workers = static_cast<int>(n);
     } else {
       if (!number(value, 1, 1 << 20, &n))
         return usage_error("a connection limit is a number from 1 to 1048576, not '%s'", value);
@@ -114,7 +122,7 @@ int main(int argc, char **argv) {
   }
   corvix::set_port_limits(limits);
   corvix::stop_on_signals();
-  const int code = corvix::run_server(name);
+  const int code = corvix::run_server(name, workers);
   CloseLibrary(gfx);
   if (const int sig = corvix::stop_signal(); sig != 0) {
     // The name is gone; end the way the signal would have ended the server.

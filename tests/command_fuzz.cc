@@ -1,7 +1,7 @@
 // Fuzz target for the server's command decoder. Each input is one command of a hostile host:
 // the blocks it owns and their sizes, which of them is the argument block, the code, the nine
-// words and the records and addresses written into its blocks. An embedded server runs it in
-// this process. After each command:
+// words and the records and addresses written into its blocks. A server in this process runs
+// it, with CORVIX_FUZZ_WORKERS workers (default 1). After each command:
 //  - no byte outside the sender's blocks changed: a second host's fence blocks, allocated
 //    between the sender's, keep their pattern, and so does the padding past each sender block;
 //  - the reply is 0 or a refusal of the argument block, and word 0 is 0 or a record the
@@ -19,12 +19,14 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "corvix/commands.h"
 #include "corvix/host.hpp"
 #include "platform/memory.h"
 #include "platform/range_allocator.h"
+#include "server/server.h"
 
 namespace {
 
@@ -65,15 +67,19 @@ World &world() {
     static std::string dir = std::filesystem::temp_directory_path() / "corvix-fuzz-XXXXXX";
     CHECK(mkdtemp(dir.data()) != nullptr && setenv("CORVIX_RUNTIME_DIR", dir.c_str(), 1) == 0);
     corvix::set_host_quota(kQuota);
-    auto *made = new World;
-    made->sender = corvix::Host::embedded();
-    CHECK(made->sender);
-    made->bystander = corvix::Host::open(corvix_host_port_name(made->sender.get()));
-    CHECK(made->bystander);
+    const PPCTagItem tags[] = {{PPCPORTTAG_NAME, reinterpret_cast<uintptr_t>("fuzz")},
+                               {TAG_END, 0}};
+    PPCPort *port = PPCCreatePort(tags);
+    CHECK(port != nullptr);
+    const char *workers = std::getenv("CORVIX_FUZZ_WORKERS");
+    static std::thread server(
+        [=] { corvix::serve(port, workers != nullptr ? std::atoi(workers) : 1); });
+    auto *made = new World{corvix::Host::open("fuzz"), corvix::Host::open("fuzz")};
+    CHECK(made->sender && made->bystander);
     std::atexit([] {
       World &all = world();
-      all.bystander = corvix::Host();
-      all.sender = corvix::Host();  // quits and joins the embedded server
+      all.sender.send(CORVIX_CMD_QUIT, all.sender.args({}));
+      server.join();
       std::filesystem::remove_all(dir);
     });
     return made;

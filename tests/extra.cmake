@@ -60,6 +60,8 @@ set(CORVIX_COMMAND_CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/corpus/command)
 add_executable(command_fuzz_replay command_fuzz.cc fuzz_replay_main.cc)
 target_link_libraries(command_fuzz_replay PRIVATE corvix_static)
 add_test(NAME command_fuzz_replay COMMAND command_fuzz_replay ${CORVIX_COMMAND_CORPUS})
+add_test(NAME command_fuzz_replay_workers COMMAND command_fuzz_replay ${CORVIX_COMMAND_CORPUS})
+set_tests_properties(command_fuzz_replay_workers PROPERTIES ENVIRONMENT CORVIX_FUZZ_WORKERS=3)
 
 if(CORVIX_HAVE_LIBFUZZER)
   add_executable(command_fuzz command_fuzz.cc ${CORVIX_SOURCES})

@@ -1,11 +1,12 @@
 // The server as a real process: lifecycle, command 2 on a photograph, concurrency, peer death
-// and hostile argument blocks.
+// and hostile argument blocks. What concerns commands runs with one worker and with two.
 #include <dirent.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,6 +20,7 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/memory.h"
 #include "platform/protocol.h"
 #include "tests/support.h"
 
@@ -38,8 +40,9 @@ double ms_since(Clock::time_point t) {
   return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
 }
 
-// A raw connection to a port, its hello (and the descriptor in it) received and dropped.
-int raw_connect(const std::string &name, bool take_hello = true) {
+// A raw connection to a port, its hello received and the segment it names mapped at *segment
+// (or dropped).
+int raw_connect(const std::string &name, bool take_hello = true, uint8_t **segment = nullptr) {
   const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
   sockaddr_un a{AF_UNIX, {}};
   std::strcpy(a.sun_path, (test::runtime_dir() + "/" + name).c_str());
@@ -47,11 +50,16 @@ int raw_connect(const std::string &name, bool take_hello = true) {
     close(fd);
     return -1;
   }
-  char hello[16];
-  if (take_hello && recv(fd, hello, sizeof hello, 0) != 16) {
+  protocol::Reply hello{};
+  const int memory = take_hello ? protocol::receive_hello(fd, &hello) : -1;
+  if (take_hello && memory < 0) {
     close(fd);
     return -1;
   }
+  if (segment != nullptr)
+    *segment = static_cast<uint8_t *>(
+        mmap(nullptr, kSegmentSize, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_NORESERVE, memory, 0));
+  if (memory >= 0) close(memory);
   return fd;
 }
 
@@ -99,9 +107,19 @@ std::vector<std::unique_ptr<Host>> hosts_until_refused(const std::string &name, 
   return hosts;
 }
 
+// Tests that run with --workers 1 and 2.
+class Workers : public ::testing::TestWithParam<int> {
+ protected:
+  std::vector<std::string> args(std::vector<std::string> more = {}) const {
+    more.insert(more.end(), {"--workers", std::to_string(GetParam())});
+    return more;
+  }
+};
+INSTANTIATE_TEST_SUITE_P(ServerProcess, Workers, ::testing::Values(1, 2));
+
 // Codes outside the table are replied to without work; command 2 gives the library's bytes.
-TEST(ServerProcess, ConvertsAPhotographLikeTheLibrary) {
-  ServerProcess server;
+TEST_P(Workers, ConvertsAPhotographLikeTheLibrary) {
+  ServerProcess server(args());
   Host h(server.name());
   ASSERT_TRUE(h.ok());
   const test::Image im = test::load_image("astronaut.ppm");
@@ -125,31 +143,10 @@ TEST(ServerProcess, ConvertsAPhotographLikeTheLibrary) {
   EXPECT_EQ(h.blocks(), 0u);
 }
 
-// Codes 0 and 1 reply 123 and end the server with exit code 0, as does a start that finds the
-// graphics library too old (after saying so).
-TEST(ServerProcess, QuitCodesAndAnOldGraphicsLibraryEndWithExitCodeZero) {
-  for (int32_t code : {0, 1}) {
-    ServerProcess server;
-    Host h(server.name());
-    ASSERT_TRUE(h.ok());
-    const uint32_t block = h.args({});
-    ASSERT_EQ(h.send(code, block), 0);
-    EXPECT_EQ(h.word(block, 0), 123u);
-    EXPECT_EQ(server.wait_exit(5000), 0);
-    EXPECT_EQ(corvix_host_open(server.name().c_str()), nullptr) << "port still reachable";
-    EXPECT_LT(h.send(15, block), 0) << "a send after the quit must fail, not hang";
-  }
-  setenv("CORVIX_GRAPHICS_VERSION", "30", 1);
-  ServerProcess old({}, false);
-  unsetenv("CORVIX_GRAPHICS_VERSION");
-  EXPECT_EQ(old.wait_exit(5000), 0);
-  EXPECT_EQ(old.output(), "Can't open version 39 of graphics.library\n");
-}
-
 // Two hosts work at once while a third, streaming commands, is killed: they get their own
 // results, and the server reclaims the dead host's blocks and keeps serving.
-TEST(ServerProcess, HostsAtOnceAndAHostKilledMidStream) {
-  ServerProcess server;
+TEST_P(Workers, HostsAtOnceAndAHostKilledMidStream) {
+  ServerProcess server(args());
   Host watcher(server.name());
   uint32_t before = 0, after = 0;
   ASSERT_EQ(corvix_host_stats(watcher.get(), &before, nullptr), 0);
@@ -157,7 +154,7 @@ TEST(ServerProcess, HostsAtOnceAndAHostKilledMidStream) {
   if (child == 0) {
     Host h(server.name());
     if (!h.ok()) _exit(3);
-    const uint32_t n = 1 << 20, c = h.alloc(n / 4, 0);
+    const uint32_t n = 8 << 20, c = h.alloc(n / 4, 0);  // commands far longer than a reply
     const uint32_t block = h.args({h.alloc(n, 0), c, c, h.alloc(3 * n, 0), n, 4});
     for (;;) h.send(2, block);
   }
@@ -190,12 +187,43 @@ TEST(ServerProcess, HostsAtOnceAndAHostKilledMidStream) {
   }
   EXPECT_EQ(after, before);
   EXPECT_EQ(watcher.send(19, watcher.args({})), 0);
+  EXPECT_EQ(server.errors(), "");  // a sanitizer's report of a block released under a command
+}
+
+// With two workers another host's command runs while a long one is in work (its reply
+// comes while the long one's last bytes are unwritten); with one it waits. A quit (code 0 or
+// 1) sent meanwhile replies 123 and ends the server with exit code 0 only after the long
+// command is done and replied to; nothing of the port is left.
+TEST_P(Workers, OnlySeveralWorkersRunAShortCommandBesideALongOneAndAQuitWaitsForIt) {
+  ServerProcess server(args({"--threads", "1"}));
+  Host a(server.name()), b(server.name());
+  const uint32_t n = 24u << 20, out = a.alloc(3 * n, MEMF_ANY);
+  const uint32_t block = a.args({a.alloc(n), a.alloc(n / 4), a.alloc(n / 4), out, n, 4});
+  std::memset(a.at(out), 0xEE, 3 * n);  // Y, Cr and Cb 0 make 0 in byte 0
+  const volatile uint8_t *first = a.at(out), *last = a.at(out) + 3 * n - 1;
+  auto long_one = std::async(std::launch::async, [&] { return a.send(2, block); });
+  while (*first == 0xEE &&
+         long_one.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+  }
+  const uint32_t quit = b.args({});
+  EXPECT_EQ(b.send(19, quit), 0);
+  EXPECT_EQ(*last == 0xEE, GetParam() > 1)
+      << "the short command came back before the long one ended";
+  EXPECT_EQ(b.send(GetParam() - 1, quit), 0);
+  EXPECT_EQ(b.word(quit, 0), 123u);
+  EXPECT_EQ(long_one.get(), 0);
+  EXPECT_NE(*last, 0xEE);
+  EXPECT_EQ(server.wait_exit(5000), 0);
+  EXPECT_EQ(corvix_host_open(server.name().c_str()), nullptr) << "port still reachable";
+  EXPECT_LT(b.send(15, quit), 0) << "a send after the quit must fail, not hang";
+  EXPECT_EQ(files_named(server.name()),
+            std::vector<std::string>({server.name() + ".out", server.name() + ".out.err"}));
 }
 
 // Argument blocks and words that name memory the host does not own: nothing runs, nothing is
 // written, the server keeps serving. So do malformed datagrams.
-TEST(ServerProcess, HostileArgumentsDatagramsAndFloodsAreRefused) {
-  ServerProcess server({"--quota", "4194304"});
+TEST_P(Workers, HostileArgumentsDatagramsAndFloodsAreRefused) {
+  ServerProcess server(args({"--quota", "4194304"}));
   Host h(server.name()), other(server.name());
   const std::vector<uint8_t> sentinel(192, 0xEE);
   // Planes and output of 192 bytes: 64 pixels in groups of 4 fit.
@@ -291,20 +319,50 @@ TEST(ServerProcess, OneQuotaPerProcessAndCapsOnConnections) {
 }
 
 // A host that sends thousands of requests without reading its replies stalls only itself:
-// once it reads, every reply arrives, in order; another host is served meanwhile.
-TEST(ServerProcess, RepliesWaitForAHostThatDoesNotRead) {
-  ServerProcess server;
-  const int fd = raw_connect(server.name());
+// once it reads, every reply arrives, in order, and its commands (an inversion and a raise
+// of the low levels in turn, which do not commute) took effect in order. Another host is
+// served meanwhile.
+TEST_P(Workers, RepliesWaitForAHostThatDoesNotReadAndKeepTheirOrder) {
+  ServerProcess server(args());
+  uint8_t *segment = nullptr;
+  const int fd = raw_connect(server.name(), true, &segment);
   ASSERT_GE(fd, 0);
+  ASSERT_NE(segment, MAP_FAILED);
+  const timeval tv{5, 0};  // a lost reply ends the test instead of hanging it
+  for (int opt : {SO_RCVTIMEO, SO_SNDTIMEO}) setsockopt(fd, SOL_SOCKET, opt, &tv, sizeof tv);
+  const auto alloc = [&](uint32_t size) {
+    const protocol::Request r{protocol::kAlloc, 0, size, 0};
+    protocol::Reply reply{};
+    return send(fd, &r, sizeof r, 0) == sizeof r &&
+                   recv(fd, &reply, sizeof reply, 0) == sizeof reply
+               ? reply.value
+               : 0;
+  };
+  std::vector<uint8_t> expect(256 * 256);
+  for (size_t i = 0; i < expect.size(); ++i) expect[i] = static_cast<uint8_t>(i * 7);
+  const uint32_t pixels = alloc(256 * 256), record = alloc(16), invert = alloc(8),
+                 raise = alloc(12);
+  std::memcpy(segment + pixels, expect.data(), expect.size());
+  for (const auto &[at, word] : {std::pair{record, pixels},
+                                 {record + 4, 256u},
+                                 {record + 8, 256u},
+                                 {record + 12, 1u},
+                                 {invert + 4, record},
+                                 {raise + 4, record},
+                                 {raise + 8, 99u}})
+    corvix_put_be32(segment + at, word);
   constexpr int kRequests = 5000;
   // Three kinds in turn, so a lost or repeated reply shows in the sequence of kinds.
-  const auto request = [](int i) -> protocol::Request {
+  const auto request = [&](int i) -> protocol::Request {
     switch (i % 3) {
       case 0: return {protocol::kStats, 0, 0, 0};
-      case 1: return {protocol::kSend, 19, 0, 0};  // no argument block: refused, replied
+      case 1: return {protocol::kSend, i % 2 != 0 ? 15 : 11, i % 2 != 0 ? invert : raise, 0};
       default: return {protocol::kFree, 0, 0x10, 0};
     }
   };
+  Bitmap local{expect.data(), 256, 256, 1};
+  for (int i = 1; i < kRequests; i += 3)
+    i % 2 != 0 ? fxx_invert_ll(&local) : cvx_specialfade_ll(&local, 99);
   std::atomic<int> sent{0};
   std::thread sender([&] {
     for (int i = 0; i < kRequests; ++i) {
@@ -325,8 +383,6 @@ TEST(ServerProcess, RepliesWaitForAHostThatDoesNotRead) {
   }
   EXPECT_LT(slowest, 1000.0) << "another host waited behind the flood";
   EXPECT_LT(sent.load(), kRequests) << "the server went on reading a host that does not read";
-  timeval tv{5, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
   int in_order = 0;
   for (int i = 0; i < kRequests; ++i) {
     protocol::Reply r{};
@@ -337,6 +393,9 @@ TEST(ServerProcess, RepliesWaitForAHostThatDoesNotRead) {
   }
   sender.join();
   EXPECT_EQ(in_order, kRequests);
+  EXPECT_TRUE(std::equal(expect.begin(), expect.end(), segment + pixels))
+      << "commands out of order";
+  munmap(segment, kSegmentSize);
   close(fd);
 }
 
@@ -384,7 +443,8 @@ TEST(ServerProcess, AtTheDescriptorLimitNoSpinAndNoEndlessWait) {
 }
 
 // A server that cannot serve its port says why in one line on standard error: exit 1 when no
-// server serves the name, 0 when another one does. Usage errors exit 2.
+// server serves the name, 0 when another one does, as when the graphics library is too old
+// (after saying so). Usage errors exit 2.
 TEST(ServerProcess, StartUpFailuresSayWhyAndExitByWhetherTheNameIsServed) {
   const std::string root = test::runtime_dir();
   // A directory others may enter, and a link to a private one.
@@ -414,23 +474,19 @@ TEST(ServerProcess, StartUpFailuresSayWhyAndExitByWhetherTheNameIsServed) {
   ServerProcess no_value({"--port"}, false);
   EXPECT_EQ(no_value.wait_exit(5000), 2);
   EXPECT_NE(no_value.errors().find("--port needs a value"), std::string::npos);
+  setenv("CORVIX_GRAPHICS_VERSION", "30", 1);
+  ServerProcess old({}, false);
+  unsetenv("CORVIX_GRAPHICS_VERSION");
+  EXPECT_EQ(old.wait_exit(5000), 0);
+  EXPECT_EQ(old.output(), "Can't open version 39 of graphics.library\n");
 }
 
 // Nothing of a port is left behind by a quit, a stop signal or an embedded server's close;
 // a send in flight when the server is killed fails at once, and what it leaves is taken over
 // by the next one.
-TEST(ServerProcess, NoFilesLeftBehindAndStaleOnesReclaimed) {
-  {
-    ServerProcess quit;
-    Host h(quit.name());
-    h.send(0, h.args({}));
-    EXPECT_EQ(quit.wait_exit(5000), 0);
-    EXPECT_EQ(files_named(quit.name() + ".lock"), std::vector<std::string>{});
-    EXPECT_EQ(files_named(quit.name()),
-              std::vector<std::string>({quit.name() + ".out", quit.name() + ".out.err"}));
-  }
+TEST_P(Workers, NoFilesLeftBehindAndStaleOnesReclaimed) {
   for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
-    ServerProcess stopped;
+    ServerProcess stopped(args());
     Host h(stopped.name());
     stopped.signal(sig);
     EXPECT_EQ(stopped.wait_exit(5000), -2) << "ends as the signal would end it";
