@@ -89,7 +89,9 @@ void BM_EightHostsMixedCommands(benchmark::State &state) {
       return;
     }
   }
-  constexpr int kRounds = 2;
+  // Enough rounds that the hosts finishing last (a free rotation of HD takes milliseconds)
+  // leave a worker idle for only a small part of each iteration.
+  constexpr int kRounds = 12;
   bool ok = true;
   for (auto _ : state) {
     std::vector<std::thread> threads;
