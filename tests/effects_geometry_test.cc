@@ -15,8 +15,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-class EffectsGeometry : public test::LeakCheck {};
-
 // The mirror by its definition: pixel (x, y) takes the pixel across the chosen axes.
 Bytes mirrored(const Bytes &f, int32_t w, int32_t h, bool upside_down, bool left_right) {
   Bytes out(f.size());
@@ -39,20 +37,27 @@ TEST(MirrorAndNegative, ThreeBytesAPixelForTheMirrorTheRecordsSizeForTheNegative
   EXPECT_EQ(px, (Bytes{251, 250, 249, 254, 253, 252, 248, 247, 9}));
 }
 
-// Photographs cut to awkward sizes around the 16-pixel tiles. Turn 0 is clockwise (the
-// top-left pixel lands top right) as the plain walk gives it, and 2 undoes it; 1 is the half
-// turn, the frame mirrored both ways; an empty source gives an empty bitmap of the turned
-// size. The mirror in place gives what its definition does for each mode (any non-zero flag
-// counts).
-TEST_F(EffectsGeometry, TurnsAndMirrorsOfPhotographs) {
+class FrameKernels : public test::AtEachLevel {};
+CORVIX_AT_EACH_LEVEL(FrameKernels);
+
+// At every level this CPU runs, photographs cut to awkward sizes around the 16-pixel tiles
+// and the register sizes (a row of 21 pixels is 63 bytes, of 43 pixels 129). Turn 0 is
+// clockwise (the top-left pixel lands top right) as the plain walk gives it, and 2 undoes it;
+// 1 is the half turn, the frame mirrored both ways; an empty source gives an empty bitmap of
+// the turned size. The mirror in place gives what its definition does for each mode (any
+// non-zero flag counts), the negative takes each byte from 255, and neither touches the byte
+// after the frame.
+TEST_P(FrameKernels, TurnsMirrorsAndNegativeOfPhotographs) {
   const test::Image im = test::load_image("coffee.ppm");
   // clang-format off
-  for (const auto &[w, h] : {std::pair{0, 5}, {1, 1}, {3, 1}, {1, 5}, {15, 17}, {16, 16},
-                             {17, 33}, {33, 47}, {64, 80}, {129, 9}, {97, 130}, {600, 400}}) {
+  for (const auto &[w, h] : {std::pair{0, 5}, {1, 1}, {3, 1}, {1, 5}, {5, 2}, {15, 17}, {16, 16},
+                             {17, 33}, {21, 3}, {22, 7}, {33, 47}, {42, 16}, {43, 2}, {64, 80},
+                             {85, 33}, {129, 9}, {97, 130}, {600, 399}}) {
     // clang-format on
     Bitmap *src = test::image_bitmap(im);
     src->width = w, src->height = h;
     const Bytes start = test::bytes_of(src);
+    const uint8_t after = src->pixels[start.size()];
     Bitmap *cw = fxx_rotangle_ll(src, 0), *half = fxx_rotangle_ll(src, 1);
     Bitmap *back = fxx_rotangle_ll(cw, 2);
     ASSERT_EQ(std::tie(cw->width, cw->height, half->height), std::tuple(h, w, h));
@@ -68,6 +73,10 @@ TEST_F(EffectsGeometry, TurnsAndMirrorsOfPhotographs) {
       fxx_mirror_ll(src, (mode & 1) * 2, (mode & 2) ? -7 : 0);
       EXPECT_EQ(test::bytes_of(src), mirrored(before, w, h, mode & 1, mode & 2)) << w << "x" << h;
     }
+    const Bytes before = test::bytes_of(src);
+    fxx_invert_ll(src);
+    for (size_t k = 0; k < before.size(); ++k) ASSERT_EQ(src->pixels[k], 255 - before[k]) << k;
+    EXPECT_EQ(src->pixels[start.size()], after) << w << "x" << h;
     gx_freebitmap(src);
   }
   Bitmap *src = test::image_bitmap(im);
@@ -80,10 +89,8 @@ TEST_F(EffectsGeometry, TurnsAndMirrorsOfPhotographs) {
   gx_freebitmap(src);
 }
 
-// At every level this CPU runs, the pixel kernels against the plain ones at every length up
-// to a few blocks, in exact-size buffers so nothing may reach past them.
-class FrameKernels : public test::AtEachLevel {};
-CORVIX_AT_EACH_LEVEL(FrameKernels);
+// At every level, the pixel kernels against the plain ones at every length up to a few
+// blocks, in exact-size buffers so nothing may reach past them.
 
 TEST_P(FrameKernels, MatchThePlainOnes) {
   std::mt19937 rng(5);
@@ -111,53 +118,18 @@ TEST_P(FrameKernels, MatchThePlainOnes) {
   }
 }
 
-// The negative and the upside-down mirror at widths around the register sizes (a row of
-// 21 pixels is 63 bytes, of 43 pixels 129) and heights around the 16 x 16 tiles, with a byte
-// after the frame that must stay; the quarter turns there against the plain walk.
-TEST_P(FrameKernels, NegativeMirrorAndTurnsAtAwkwardSizes) {
-  std::mt19937 rng(9);
-  for (int32_t w : {1, 5, 10, 11, 21, 22, 42, 43, 64, 85, 300}) {
-    for (int32_t h : {1, 2, 3, 7, 16, 33}) {
-      Bytes px(3 * size_t(w) * h + 1);
-      for (auto &v : px) v = uint8_t(rng());
-      const Bytes start = px;
-      Bitmap b{px.data(), w, h, 3};
-      fxx_invert_ll(&b);
-      for (size_t k = 0; k + 1 < px.size(); ++k) ASSERT_EQ(px[k], 255 - start[k]) << w << "x" << h;
-      ASSERT_EQ(px.back(), start.back());
-      std::copy(start.begin(), start.end(), px.begin());
-      fxx_mirror_ll(&b, 1, 0);
-      ASSERT_EQ(Bytes(px.begin(), px.end() - 1),
-                mirrored(Bytes(start.begin(), start.end() - 1), w, h, true, false))
-          << w << "x" << h;
-      ASSERT_EQ(px.back(), start.back());
-      for (bool clockwise : {true, false}) {
-        Bytes want(px.size() - 1), got(px.size(), 0xA5);
-        quarter_turn_plain(start.data(), want.data(), w, h, clockwise);
-        quarter_turn(start.data(), got.data(), w, h, clockwise);
-        ASSERT_EQ(got.back(), 0xA5);
-        ASSERT_EQ(want, Bytes(got.begin(), got.end() - 1)) << w << "x" << h << " " << clockwise;
-      }
-    }
-  }
-}
-
 // The environment's say: CORVIX_NO_SIMD forces the plain forms unless it is empty or 0,
 // CORVIX_SIMD caps the level by name but never raises it past the CPU's, other names are
 // ignored.
 TEST(SimdLevel, TheEnvironmentCapsTheCpusLevel) {
   const Simd v = Simd::kAvx512Vbmi, a2 = Simd::kAvx2, p = Simd::kPlain;
+  // clang-format off
   const std::tuple<Simd, const char *, const char *, Simd> cases[] = {
-      {v, nullptr, nullptr, v},
-      {v, "1", nullptr, p},
-      {v, "yes", "avx512", p},
-      {v, "0", nullptr, v},
-      {v, "", nullptr, v},
-      {v, "0", "avx2", a2},
-      {v, nullptr, "avx512", Simd::kAvx512},
-      {a2, nullptr, "avx512vbmi", a2},
-      {v, nullptr, "plain", p},
-      {v, nullptr, "AVX2 ", v}};
+      {v, nullptr, nullptr, v}, {v, "1", nullptr, p}, {v, "yes", "avx512", p},
+      {v, "0", nullptr, v}, {v, "", nullptr, v}, {v, "0", "avx2", a2},
+      {v, nullptr, "avx512", Simd::kAvx512}, {a2, nullptr, "avx512vbmi", a2},
+      {v, nullptr, "plain", p}, {v, nullptr, "AVX2 ", v}};
+  // clang-format on
   for (const auto &[cpu, no_simd, cap, want] : cases)
     EXPECT_EQ(level_for(cpu, no_simd, cap), want)
         << (no_simd ? no_simd : "-") << " " << (cap ? cap : "-");

@@ -121,15 +121,19 @@ bool run_shell(const std::string &command);
 // ---- Instruction-set levels ----------------------------------------------------------
 
 // A test run once per level (core/cpu.h) with the whole process set to it, so the public
-// routines take that level's forms; the levels this CPU lacks say SKIPPED. Instantiate with
-// CORVIX_AT_EACH_LEVEL(Suite).
-class AtEachLevel : public ::testing::TestWithParam<Simd> {
+// routines take that level's forms; the levels this CPU lacks say SKIPPED. Leaks fail it as
+// they fail a LeakCheck. Instantiate with CORVIX_AT_EACH_LEVEL(Suite).
+class AtEachLevel : public LeakCheck, public ::testing::WithParamInterface<Simd> {
  protected:
   void SetUp() override {
+    LeakCheck::SetUp();
     if (GetParam() > cpu_simd()) GTEST_SKIP() << simd_name(GetParam()) << " is not on this CPU";
     before_ = set_simd_level(GetParam());
   }
-  void TearDown() override { set_simd_level(before_); }
+  void TearDown() override {
+    set_simd_level(before_);
+    LeakCheck::TearDown();
+  }
 
  private:
   Simd before_ = simd_level();
