@@ -40,48 +40,31 @@ Bitmap *remapped(const Bitmap *b, const uint8_t *pens) {
 }
 
 TEST_F(CliOperations, EachOperationGivesItsRoutinesBytes) {
-  const std::string coffee = image_path("coffee.ppm"), astronaut = image_path("astronaut.ppm");
+  // Each option's text as the routine's arguments: sizes, pairs and rectangles with negative
+  // parts, colours, fractional angles. (The Python suite gives every operation, options or
+  // none, one or two frames, the tool's bytes through its own calls of the routines.)
+  const std::string coffee = image_path("coffee.ppm");
   check(
       {{{"correct", "--contrast", "150", "--brightness", "-20", "--negative"},
         [](Bitmap *b) { return cvx_correct_ll(b, 150, -20, -1), b; }},
-       {{"raise", "--level", "99"}, [](Bitmap *b) { return cvx_specialfade_ll(b, 99), b; }},
-       {{"deinterlace"}, [](Bitmap *b) { return cvx_deinterlace_ll(b), b; }},
        {{"scale", "--size", "333x801"}, [](Bitmap *b) { return gx_scalecopybitmap(b, 333, 801); }},
-       {{"turn", "--angle", "270"}, [](Bitmap *b) { return fxx_rotangle_ll(b, 2); }},
        {{"mirror", "--vertical"}, [](Bitmap *b) { return fxx_mirror_ll(b, 1, 0), b; }},
        {{"mirror", "--horizontal"}, [](Bitmap *b) { return fxx_mirror_ll(b, 0, 1), b; }},
-       {{"invert"}, [](Bitmap *b) { return fxx_invert_ll(b), b; }},
        {{"stretch", "--red", "200,10", "--green", "30,220", "--blue", "-255,255", "--master",
          "64,191"},
         [](Bitmap *b) { return fxx_minmax_ll(b, 200, 10, 30, 220, -255, 255, 64, 191), b; }},
-       {{"autolevel"}, [](Bitmap *b) { return fxx_min_max_ll(b), b; }},
        {{"rotate", "--angle", "-12.5", "--background", "10,20,30"},
         [](Bitmap *b) { return gx_rotatebitmap(b, 10, 20, 30, -12.5f); }},
        {{"shear", "--rows", "50,300", "--shift", "0,80", "--background", "255,0,0"},
         [](Bitmap *b) { return gx_shearbitmap(b, 50, 300, 0, 80, 255, 0, 0), b; }},
-       {{"transpose"}, [](Bitmap *b) { return gx_transposebitmap(b), b; }},
        {{"cut", "--rect", "200x100-50+350"},
         [](Bitmap *b) { return gx_cutbitmap(b, -50, 350, 149, 449); }},
-       {{"smooth", "--passes", "3"}, [](Bitmap *b) { return gx_smoothbitmap(b, 3), b; }},
-       {{"dither", "--method", "6"}, [](Bitmap *b) { return gx_dither(b, 6); }},
        {{"line", "--from", "-20,10", "--to", "700,390", "--colour", "0,255,0"},
         [](Bitmap *b) { return gx_drawline(b, -20, 10, 700, 390, 0, 255, 0), b; }},
        {{"box", "--from", "590,390", "--to", "10,20", "--step", "3", "--colour", "1,2,3"},
         [](Bitmap *b) { return gx_drawbox(b, 590, 390, 10, 20, 1, 2, 3, 3), b; }},
        {{"remap"}, [](Bitmap *b) { return remapped(b, nullptr); }}},
       {coffee});
-
-  // Two frames: the astronaut and the coffee scaled to its size.
-  const std::string b_path = path("b.ppm");
-  ok({"scale", "--size", "512x512", coffee, b_path});
-  const BitmapPtr b = load(b_path);
-  const uint8_t *bp = b->pixels;
-  check(
-      {{{"fade", "--level", "100"},
-        [bp](Bitmap *a) { return cvx_fadeover_ll(a->pixels, bp, a->pixels, 100, 512, 512, 3), a; }},
-       {{"fadeover", "--level", "120"},
-        [bp](Bitmap *a) { return cvx_specialfadeover_ll(a, bp, 120), a; }}},
-      {astronaut, b_path});
 
   // A one-byte frame (cube indices) takes the chunky scaler.
   ok({"remap", coffee, path("cube.pgm")});
