@@ -161,8 +161,7 @@ TEST_F(ImageTest, CutAndDamagedFilesAreRefusedWithAReason) {
             "null: file ends after 1200 of 921600 sample bytes");
   EXPECT_EQ(load_bytes("P5 70000 70000 255\n"),
             "null: 70000 x 70000 x 1 does not fit a 32-bit size");
-  EXPECT_EQ(load(at("missing.png")), "null: No such file or directory");
-  EXPECT_EQ(load(dir_), "null: is a directory");
+  // (A missing file and a directory are refused by name in the tool's tests.)
   // A descriptor that cannot be read is a read error, not an empty file.
   const int dir = open(dir_.c_str(), O_RDONLY | O_DIRECTORY);
   EXPECT_EQ(shape(corvix_load_image_fd(dir)), "null: read error: Is a directory");
