@@ -34,14 +34,14 @@ def test_host_arrays_are_the_shared_memory_the_server_changes(rng):
             host.invert(a)
 
 
-def test_arrays_outlive_the_server_and_the_host(corvixd, rng):
+def test_quit_ends_the_server_and_arrays_outlive_it_and_the_host(corvixd, rng):
     port, proc = corvixd
     host = corvix.Host(port)
     a = host.array((23, 37, 3))
     a[:] = image = picture(rng)
     host.mirror(a, vertical=True)
-    proc.kill()
-    proc.wait()
+    corvix.quit(port)
+    assert proc.wait(timeout=10) == 0
     np.testing.assert_array_equal(a, image[::-1])  # still mapped, still readable
     with pytest.raises(corvix.Error, match="gone"):
         host.invert(a)
@@ -52,12 +52,6 @@ def test_arrays_outlive_the_server_and_the_host(corvixd, rng):
     a[0, 0] = 1  # the mapping lives as long as the array
     with pytest.raises(corvix.Error, match="no server"):
         corvix.Host(port)
-
-
-def test_quit_ends_a_running_server(corvixd):
-    port, proc = corvixd
-    corvix.quit(port)
-    assert proc.wait(timeout=10) == 0
 
 
 def test_routines_run_side_by_side_in_threads(rng):
