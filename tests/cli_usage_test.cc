@@ -149,7 +149,7 @@ TEST_F(CliUsage, OperationsChainThroughStandardInputAndOutput) {
   const std::string in = quote(image_path("coffee.ppm"));
   // With no file at all an operation is a filter: the same bytes as step by step through files.
   Result r = shell("$CORVIX cut --rect 64x32+10+10 < " + in +
-            " | $CORVIX scale --size 128x64 | $CORVIX remap");
+                   " | $CORVIX scale --size 128x64 | $CORVIX remap");
   ASSERT_EQ(r.code, 0) << r.err;
   const Result steps = shell("cd " + quote(dir_) + " && $CORVIX cut --rect 64x32+10+10 " + in +
                              " a.ppm && $CORVIX scale --size 128x64 a.ppm b.ppm && $CORVIX remap "
