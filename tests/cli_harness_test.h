@@ -10,8 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -31,13 +29,8 @@ inline std::string media_path(const std::string &name) {
   return CORVIX_TEST_IMAGES "/../../examples/media/" + name;
 }
 inline bool exists(const std::string &path) { return std::filesystem::exists(path); }
-inline std::string slurp(const std::string &path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
-}
-inline void write_file(const std::string &path, const std::string &bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
+inline std::string slurp(const std::string &path) { return test::file_bytes(path); }
+inline void write_file(const std::string &path, const std::string &s) { test::put_file(path, s); }
 // A word for /bin/sh, taken literally.
 inline std::string quote(const std::string &s) {
   std::string q = "'";

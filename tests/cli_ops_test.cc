@@ -40,30 +40,25 @@ Bitmap *remapped(const Bitmap *b, const uint8_t *pens) {
 }
 
 TEST_F(CliOperations, EachOperationGivesItsRoutinesBytes) {
-  const std::string coffee = image_path("coffee.ppm"), astronaut = image_path("astronaut.ppm");
+  // Each option's text as the routine's arguments: sizes, pairs and rectangles with negative
+  // parts, colours, fractional angles. (The Python suite gives every operation, options or
+  // none, one or two frames, the tool's bytes through its own calls of the routines.)
+  const std::string coffee = image_path("coffee.ppm");
   check(
       {{{"correct", "--contrast", "150", "--brightness", "-20", "--negative"},
         [](Bitmap *b) { return cvx_correct_ll(b, 150, -20, -1), b; }},
-       {{"raise", "--level", "99"}, [](Bitmap *b) { return cvx_specialfade_ll(b, 99), b; }},
-       {{"deinterlace"}, [](Bitmap *b) { return cvx_deinterlace_ll(b), b; }},
        {{"scale", "--size", "333x801"}, [](Bitmap *b) { return gx_scalecopybitmap(b, 333, 801); }},
-       {{"turn", "--angle", "270"}, [](Bitmap *b) { return fxx_rotangle_ll(b, 2); }},
        {{"mirror", "--vertical"}, [](Bitmap *b) { return fxx_mirror_ll(b, 1, 0), b; }},
        {{"mirror", "--horizontal"}, [](Bitmap *b) { return fxx_mirror_ll(b, 0, 1), b; }},
-       {{"invert"}, [](Bitmap *b) { return fxx_invert_ll(b), b; }},
        {{"stretch", "--red", "200,10", "--green", "30,220", "--blue", "-255,255", "--master",
          "64,191"},
         [](Bitmap *b) { return fxx_minmax_ll(b, 200, 10, 30, 220, -255, 255, 64, 191), b; }},
-       {{"autolevel"}, [](Bitmap *b) { return fxx_min_max_ll(b), b; }},
        {{"rotate", "--angle", "-12.5", "--background", "10,20,30"},
         [](Bitmap *b) { return gx_rotatebitmap(b, 10, 20, 30, -12.5f); }},
        {{"shear", "--rows", "50,300", "--shift", "0,80", "--background", "255,0,0"},
         [](Bitmap *b) { return gx_shearbitmap(b, 50, 300, 0, 80, 255, 0, 0), b; }},
-       {{"transpose"}, [](Bitmap *b) { return gx_transposebitmap(b), b; }},
        {{"cut", "--rect", "200x100-50+350"},
         [](Bitmap *b) { return gx_cutbitmap(b, -50, 350, 149, 449); }},
-       {{"smooth", "--passes", "3"}, [](Bitmap *b) { return gx_smoothbitmap(b, 3), b; }},
-       {{"dither", "--method", "6"}, [](Bitmap *b) { return gx_dither(b, 6); }},
        {{"line", "--from", "-20,10", "--to", "700,390", "--colour", "0,255,0"},
         [](Bitmap *b) { return gx_drawline(b, -20, 10, 700, 390, 0, 255, 0), b; }},
        {{"box", "--from", "590,390", "--to", "10,20", "--step", "3", "--colour", "1,2,3"},
@@ -71,38 +66,21 @@ TEST_F(CliOperations, EachOperationGivesItsRoutinesBytes) {
        {{"remap"}, [](Bitmap *b) { return remapped(b, nullptr); }}},
       {coffee});
 
-  // Two frames: the astronaut and the coffee scaled to its size.
-  const std::string b_path = path("b.ppm");
-  ok({"scale", "--size", "512x512", coffee, b_path});
-  const BitmapPtr b = load(b_path);
-  const uint8_t *bp = b->pixels;
-  check(
-      {{{"fade", "--level", "100"},
-        [bp](Bitmap *a) { return cvx_fadeover_ll(a->pixels, bp, a->pixels, 100, 512, 512, 3), a; }},
-       {{"fadeover", "--level", "120"},
-        [bp](Bitmap *a) { return cvx_specialfadeover_ll(a, bp, 120), a; }}},
-      {astronaut, b_path});
-
   // A one-byte frame (cube indices) takes the chunky scaler.
   ok({"remap", coffee, path("cube.pgm")});
   check({{{"scale", "--size", "40x130"}, [](Bitmap *c) { return cvx_scale_ll(c, 40, 130); }}},
         {path("cube.pgm")});
 }
 
+// (The blended, by-brightness and masked blits are compared with the Python suite's calls.)
 TEST_F(CliOperations, EachBlitGivesItsRoutinesBytes) {
   const BitmapPtr src = load(image_path("coffee.ppm"));
   const int32_t w = src->width, h = src->height;
   const uint8_t *px = src->pixels;
   const Bitmap *s = src.get();
   check({{{"blit", "--at", "-100,50"}, [s](Bitmap *d) { return gx_blitbitmap(d, s, -100, 50), d; }},
-         {{"blit", "--at", "20,20", "--transparency", "30"},
-          [s](Bitmap *d) { return gx_blitbitmaptrans(d, s, 20, 20, 30), d; }},
-         {{"blit", "--alpha", "20"},
-          [=](Bitmap *d) { return gx_transalphachunkyblit(d, w, h, px, 0, 0, 20), d; }},
          {{"blit", "--size", "300x200", "--at", "100,-30"},
-          [=](Bitmap *d) { return gx_scaledblit(d, w, h, px, 100, -30, 300, 200), d; }},
-         {{"blit", "--mask", "128", "--size", "700x700"},
-          [=](Bitmap *d) { return gx_scaledmaskblit(d, w, h, px, 0, 0, 700, 700, 128), d; }}},
+          [=](Bitmap *d) { return gx_scaledblit(d, w, h, px, 100, -30, 300, 200), d; }}},
         {image_path("astronaut.ppm"), image_path("coffee.ppm")});
   // A light map is 256x256.
   const std::string light_path = path("light.ppm");
@@ -214,8 +192,6 @@ TEST_F(CliOperations, Yuv2RgbGivesEachPixelItsOwnChromaInEveryLayout) {
   // group, which the last pixels of the row take.
   const Built yuv411 = build(5, 2, 4, false, {{kRed, kGreen}, {kBlue, kOrange}});
   write_file(path("b.y4m"), "YUV4MPEG2 W5 H2 C411\nFRAME\n" + yuv411.y + yuv411.cb + yuv411.cr);
-  const Built yuv422 = build(3, 2, 2, false, {{kGreen, kOrange}, {kGrey, kRed}});
-  write_file(path("c.yuv"), yuv422.y + yuv422.cb + yuv422.cr);
   // Doubled in width while converting: column i shows source column i / 2.
   Pnm wide{10, 2, 3, {}};
   for (int i = 0; i < 20; ++i) wide.bytes += yuv411.picture.bytes.substr(3 * (i / 2), 3);
@@ -224,7 +200,6 @@ TEST_F(CliOperations, Yuv2RgbGivesEachPixelItsOwnChromaInEveryLayout) {
       {{"--pix-fmt", "yuv420p", "--size", "6x3", path("a.yuv420p")}, yuv420.picture},
       {{"--pix-fmt", "nv12", "--size", "6x3", path("a.nv12")}, yuv420.picture},
       {{path("b.y4m")}, yuv411.picture},
-      {{"--pix-fmt", "yuv422p", "--size", "3x2", path("c.yuv")}, yuv422.picture},
       {{"--resize", "10x2", path("b.y4m")}, wide},
   };
   for (const auto &[args, want] : runs) {
@@ -244,12 +219,14 @@ TEST_F(CliOperations, Yuv2RgbGivesEachPixelItsOwnChromaInEveryLayout) {
 TEST_F(CliOperations, Rgb2YuvStoresCbThenCrAndWritesY4mStreams) {
   // Pure red, then pure blue: Y 81, Cb 90, Cr 240 and Y 41, Cb 240, Cr 110.
   write_file(path("rb.ppm"), std::string("P6\n2 1\n255\n\xff\0\0\0\0\xff", 17));
+  write_file(path("br.ppm"), std::string("P6\n2 1\n255\n\0\0\xff\xff\0\0", 17));
   ok({"rgb2yuv", "--pix-fmt", "yuv444p", path("rb.ppm"), path("rb.yuv")});
   EXPECT_EQ(slurp(path("rb.yuv")), "\x51\x29\x5a\xf0\xf0\x6e");
-  // The same as a y4m stream, chosen by the name; the header names the layout.
-  ok({"rgb2yuv", "--chroma", "1", path("rb.ppm"), path("rb.ppm"), path("rb.y4m")});
+  // Two frames in the order given as a y4m stream, chosen by the name; the header names the
+  // layout.
+  ok({"rgb2yuv", "--chroma", "1", path("rb.ppm"), path("br.ppm"), path("rb.y4m")});
   EXPECT_EQ(slurp(path("rb.y4m")), "YUV4MPEG2 W2 H1 F25:1 Ip A1:1 C444\nFRAME\n" +
-                                       slurp(path("rb.yuv")) + "FRAME\n" + slurp(path("rb.yuv")));
+                                       slurp(path("rb.yuv")) + "FRAME\n\x29\x51\xf0\x5a\x6e\xf0");
   // 4:2:0 from a 3x3 picture (R B B / B R B / G G K): the top-left sample is the mean of two
   // red and two blue pixels, and samples past the edges repeat the last column and row.
   write_file(path("mix.ppm"), std::string("P6\n3 3\n255\n"
@@ -262,24 +239,6 @@ TEST_F(CliOperations, Rgb2YuvStoresCbThenCrAndWritesY4mStreams) {
   EXPECT_EQ(slurp(path("mix.yuv")), luma + "\xa5\xf0\x36\x80" + "\xaf\x6e\x22\x80");
   ok({"rgb2yuv", "--pix-fmt", "nv12", path("mix.ppm"), path("mix.nv12")});
   EXPECT_EQ(slurp(path("mix.nv12")), luma + "\xa5\xaf\xf0\x6e\x36\x22\x80\x80");
-}
-
-// Each chroma group as the forward transform averages it, frames in the order given.
-TEST_F(CliOperations, Rgb2YuvWritesTheForwardTransformsPlanesFramesInOrder) {
-  const std::string c = image_path("coffee.ppm"), a = path("a.ppm");
-  ok({"cut", "--rect", "600x400+1+0", c, a});
-  for (uint32_t group : {4u, 2u, 1u}) {
-    const std::string g = std::to_string(group);
-    ok({"rgb2yuv", "--chroma", g, c, a, path(g)});
-    std::string frames;
-    for (const Pnm &im : {read_pnm(c), read_pnm(a)}) {
-      const Planes p =
-          image_planes({im.width, im.height, {im.bytes.begin(), im.bytes.end()}}, group);
-      frames.append(p.y.begin(), p.y.end()).append(p.cb.begin(), p.cb.end());
-      frames.append(p.cr.begin(), p.cr.end());
-    }
-    EXPECT_TRUE(slurp(path(g)) == frames) << group;
-  }
 }
 
 }  // namespace
