@@ -4,20 +4,20 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cmath>
 #include <chrono>
 #include <cstring>
 #include <future>
 #include <memory>
-#include <sstream>
 #include <thread>
 
 #include "platform/memory.h"
@@ -74,15 +74,13 @@ std::vector<std::string> files_named(const std::string &prefix) {
   return found;
 }
 
-// Processor time (user + system, in clock ticks) a process has used.
-long cpu_ticks(int pid) {
-  const std::string stat = test::file_bytes("/proc/" + std::to_string(pid) + "/stat");
-  std::istringstream rest(stat.substr(stat.rfind(')') + 2));
-  std::string skip;
-  long utime = 0, stime = 0;
-  for (int field = 3; field < 14; ++field) rest >> skip;
-  rest >> utime >> stime;
-  return utime + stime;
+// Processor time, in milliseconds, a process has used.
+double cpu_ms(pid_t pid) {
+  clockid_t clock{};
+  timespec t{};
+  return clock_getcpuclockid(pid, &clock) == 0 && clock_gettime(clock, &t) == 0
+             ? 1e3 * static_cast<double>(t.tv_sec) + 1e-6 * static_cast<double>(t.tv_nsec)
+             : NAN;  // fails any comparison
 }
 
 // A server spawned under a lower descriptor limit.
@@ -116,32 +114,6 @@ class Workers : public ::testing::TestWithParam<int> {
   }
 };
 INSTANTIATE_TEST_SUITE_P(ServerProcess, Workers, ::testing::Values(1, 2));
-
-// Codes outside the table are replied to without work; command 2 gives the library's bytes.
-TEST_P(Workers, ConvertsAPhotographLikeTheLibrary) {
-  ServerProcess server(args());
-  Host h(server.name());
-  ASSERT_TRUE(h.ok());
-  const test::Image im = test::load_image("astronaut.ppm");
-  const auto n = static_cast<uint32_t>(im.width * im.height);
-  for (uint32_t group : {4u, 1u}) {
-    const test::Planes p = test::image_planes(im, group);
-    std::vector<uint8_t> expected(3 * p.y.size(), 0), blank(expected.size(), 0xEE);
-    fx_yuvtorgb_ll(p.y.data(), p.cr.data(), p.cb.data(), expected.data(), n, group);
-    const uint32_t y = h.put(p.y), cr = h.put(p.cr), cb = h.put(p.cb), out = h.put(blank);
-    const uint32_t block = h.args({y, cr, cb, out, n, group});
-    for (int32_t code : {-1, 19, INT32_MIN, 1000}) {  // outside the table: nothing may run
-      h.set_word(block, 0, 0xDEADBEEF);
-      EXPECT_EQ(h.send(code, block), 0);
-      EXPECT_EQ(h.word(block, 0), 0u) << code;
-      EXPECT_TRUE(holds(h, out, blank)) << code;
-    }
-    EXPECT_EQ(h.send(2, block), 0);
-    EXPECT_TRUE(holds(h, out, expected)) << "group " << group;
-    for (uint32_t a : {y, cr, cb, out, block}) h.free(a);
-  }
-  EXPECT_EQ(h.blocks(), 0u);
-}
 
 // Two hosts work at once while a third, streaming commands, is killed: they get their own
 // results, and the server reclaims the dead host's blocks and keeps serving.
@@ -428,9 +400,9 @@ TEST(ServerProcess, AtTheDescriptorLimitNoSpinAndNoEndlessWait) {
   // A host waits in the listen queue: the server must sleep meanwhile.
   const int waiting = raw_connect(server->name(), false);
   ASSERT_GE(waiting, 0);
-  const long before = cpu_ticks(server->pid());
+  const double before = cpu_ms(server->pid());
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  EXPECT_LT(cpu_ticks(server->pid()) - before, 10) << "the server spins on its listener";
+  EXPECT_LT(cpu_ms(server->pid()) - before, 100.0) << "the server spins on its listener";
   // A connection closes: the waiting host is taken in.
   hosts.pop_back();
   timeval tv{2, 0};
@@ -492,8 +464,7 @@ TEST_P(Workers, NoFilesLeftBehindAndStaleOnesReclaimed) {
     EXPECT_EQ(stopped.wait_exit(5000), -2) << "ends as the signal would end it";
     EXPECT_LT(h.send(19, 0x10), 0) << "its hosts see the end";
     EXPECT_EQ(files_named(stopped.name() + ".lock"), std::vector<std::string>{}) << sig;
-    struct stat st {};
-    EXPECT_NE(stat((test::runtime_dir() + "/" + stopped.name()).c_str(), &st), 0) << sig;
+    EXPECT_NE(access((test::runtime_dir() + "/" + stopped.name()).c_str(), F_OK), 0) << sig;
   }
   {
     Host embedded;
