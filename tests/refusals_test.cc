@@ -21,13 +21,12 @@ struct Refusal {
   int32_t error_class = CORVIX_E_INVALID;
 };
 
-// One or two refusals per family (the refusals themselves are tested with each family), each
-// with its class and the argument it names; then calls that work, including empty ones, leave
-// the reason alone.
+// A few refusals per family (the others are tested with each family), each with its class and
+// the argument it names; then calls that work, including empty ones, leave the reason alone.
 TEST_F(Refusals, EachFamilySaysWhy) {
   Bytes px(64, 1);
   Bitmap rgb{px.data(), 4, 4, 3}, grey{px.data(), 4, 4, 1}, two{px.data(), 2, 2, 2},
-      huge{px.data(), 70000, 70000, 3};
+      narrow{px.data(), -1, 4, 3}, bare{nullptr, 4, 4, 3}, huge{px.data(), 70000, 70000, 3};
   const uint8_t *p = px.data();
   uint8_t *q = px.data() + 32;
   auto none = [](auto call) { return [call] { return call(), true; }; };
@@ -36,7 +35,9 @@ TEST_F(Refusals, EachFamilySaysWhy) {
        "width x height x bytes per pixel (70000 x 70000 x 3) does not fit a 32-bit size"},
       {[&] { return !gx_copybitmap(&rgb, &grey); }, "source 4 x 4 x 3 and destination 4 x 4 x 1"},
       {[&] { return !gx_copybitmap(&rgb, nullptr); }, "destination bitmap is NULL"},
+      {[&] { return !gx_clonebitmap(&bare); }, "has no pixels"},
       {none([&] { gx_scale8(p, q, 0, 3, 2, 2); }), "source of 0 x 3 pixels is empty"},
+      {[&] { return !gx_scalecopybitmap(&narrow, 2, 2); }, "size -1 x 4 is negative"},
       {[&] { return !fx_yuvscale_ll(p, p, p, 4, 4, 2, 2, 0); }, "chroma factor 0 is below 1"},
       {none([&] { fx_yuvtorgb_ll(p, p, nullptr, q, 4, 2); }), "Cb plane is NULL"},
       {[&] { return !fxx_rotangle_ll(&rgb, 3); }, "turn 3 is outside 0..2"},
@@ -44,7 +45,6 @@ TEST_F(Refusals, EachFamilySaysWhy) {
       {[&] { return !gx_rotatebitmap(&rgb, 0, 0, 0, NAN); }, "not finite"},
       {[&] { return !gx_shearbitmap(&rgb, 0, 3, 2, -1, 0, 0, 0); }, "shift -1 is negative"},
       {none([&] { gx_chunkyblit(&two, 2, 2, p, 0, 0); }), "2 bytes per pixel, not 1 or 3"},
-      {none([&] { gx_drawbox(&rgb, 0, 0, 1, 1, 9, 9, 9, 0); }), "grid step 0 is below 1"},
       {[&] { return !gx_dither(&rgb, 8); }, "method 8 is outside 1..7"},
       {[] { return corvix_alloc_fail_nth(1), !gx_allocbitmap(2, 2, 3); },
        "out of memory for a block of 12 bytes", CORVIX_E_NOMEM},
