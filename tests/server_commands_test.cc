@@ -65,30 +65,6 @@ TEST_F(ServerCommands, CodesOutsideTheTableDoNothing) {
   for (uint32_t a : {planes, out}) host.free(a);
 }
 
-// Commands 3, 9, 10, 13 and 17 hand the host a new record, or, when any allocation fails,
-// 0 with nothing left behind. (What the records hold is checked in ExactBuffers.)
-TEST_F(ServerCommands, NewRecordsAreMadeWholeOrNotAtAll) {
-  const uint32_t frame = shared_frame();
-  const test::Planes p = test::image_planes(im, 1);
-  const uint32_t y = host.put(p.y), cr = host.put(p.cr), cb = host.put(p.cb);
-  const std::pair<int32_t, std::vector<uint32_t>> cases[] = {
-      {13, {frame, 2}}, {3, {frame, 50, 9}}, {9, {frame, 50, 17}},
-      {10, {y, cr, cb, 37, 23, 61, 11, 1}}, {17, {frame, 4}}};
-  for (const auto &[code, words] : cases) {
-    const uint32_t args = block(words), before = host.blocks(), parts = code == 17 ? 1 : 2;
-    const int allocations = test::sweep_allocation_failures([&](int failing) {
-      ASSERT_EQ(host.send(code, args), 0);
-      const uint32_t address = host.word(args, 0);
-      ASSERT_EQ(address == 0, failing != 0) << "code " << code << " failing " << failing;
-      EXPECT_EQ(host.blocks(), before + (address != 0 ? parts : 0)) << "code " << code;
-      parts == 2 ? host.free_bitmap(address) : host.free(address);
-    });
-    EXPECT_GE(allocations, 1) << "code " << code;
-    host.free(args);
-  }
-  for (uint32_t a : {y, cr, cb}) host.free(a);
-}
-
 // Records whose sizes overflow, or are negative, run nothing (a frame one byte larger than
 // its block is refused in ExactBuffers below).
 TEST_F(ServerCommands, FramesWithOverflowingSizesAreRefused) {
@@ -208,6 +184,7 @@ const Row kExactRows[] = {
 // What one run of a row left behind.
 struct Outcome {
   int32_t status = 0;
+  int allocations = 0;  // the command's
   uint32_t word0 = 0;
   std::vector<std::vector<uint8_t>> before, after;  // every block, whole
   std::vector<uint8_t> made;                        // the new record's fields and bytes
@@ -217,8 +194,9 @@ class ExactBuffers : public ServerCommands {
  protected:
   // Runs `row` with every buffer in a block of its size plus `slack` guard bytes, except
   // buffer `shorter`, whose block is one byte short; `shorter` past the buffers makes the
-  // argument block one byte shorter than the words the command reads.
-  Outcome run_row(const Row &row, uint32_t slack, int shorter) {
+  // argument block one byte shorter than the words the command reads. With `failing`, the
+  // command's allocation of that number fails.
+  Outcome run_row(const Row &row, uint32_t slack, int shorter, uint32_t failing = 0) {
     const uint32_t blocks_before = host.blocks();
     const size_t n = row.bufs.size();
     std::vector<uint32_t> addr, len;
@@ -246,7 +224,11 @@ class ExactBuffers : public ServerCommands {
 
     Outcome out;
     for (size_t i = 0; i <= n; ++i) out.before.push_back(bytes(addr[i], len[i]));
+    const uint64_t calls = corvix_alloc_calls();
+    corvix_alloc_fail_nth(failing);
     out.status = host.send(row.code, addr.back());
+    corvix_alloc_fail_nth(0);
+    out.allocations = static_cast<int>(corvix_alloc_calls() - calls);
     for (size_t i = 0; i <= n; ++i) out.after.push_back(bytes(addr[i], len[i]));
     out.word0 = host.word(addr.back(), 0);
     if (out.status == 0 && out.word0 != 0 && row.code == 17) {  // two levels
@@ -264,8 +246,9 @@ class ExactBuffers : public ServerCommands {
   }
 };
 
-// Roomy buffers and buffers at exactly their size give the library's bytes and records, and
-// the guard bytes after roomy buffers stay as they were; any one buffer (records, address
+// Roomy buffers and buffers at exactly their size give the library's bytes and records
+// (commands 3, 9, 10, 13 and 17 make them whole or not at all), and the guard bytes after
+// roomy buffers stay as they were; any one buffer (records, address
 // words and the argument block included) one byte short is refused with nothing written and
 // nothing made.
 TEST_F(ExactBuffers, AreAcceptedAndOneByteLessIsRefused) {
@@ -287,6 +270,12 @@ TEST_F(ExactBuffers, AreAcceptedAndOneByteLessIsRefused) {
       EXPECT_EQ(row.ref(b.data(), &f), o.made) << "a record other than the library's";
       for (size_t i = 0; i < n; ++i)  // records and address words are only read
         EXPECT_TRUE(row.bufs[i].names >= 0 || want[i] == o.after[i]) << i << " +" << slack;
+      // A record is made whole or not at all: any of its allocations failing answers 0 and
+      // leaves no block behind (run_row counts them).
+      for (int k = 1; !o.made.empty() && k <= o.allocations; ++k) {
+        const Outcome failed = run_row(row, slack, -1, k);
+        EXPECT_TRUE(failed.status == 0 && failed.word0 == 0) << "allocation " << k << " failing";
+      }
     }
     for (int shorter = 0; shorter <= static_cast<int>(n); ++shorter) {
       const bool args_short = shorter == static_cast<int>(n);
