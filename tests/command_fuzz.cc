@@ -48,13 +48,15 @@ constexpr double kSecondsPerByte = 100e-9;
 struct Reader {
   const uint8_t *p;
   size_t n;
-  uint8_t u8() {
-    if (n == 0) return 0;
-    --n;
-    return *p++;
+  uint8_t u8() { return n == 0 ? 0 : (--n, *p++); }
+  uint32_t u16() {  // the operands of | may be read in either order: the high byte first
+    const uint32_t high = u8();
+    return high << 8 | u8();
   }
-  uint32_t u16() { return uint32_t{u8()} << 8 | u8(); }
-  uint32_t u32() { return u16() << 16 | u16(); }
+  uint32_t u32() {
+    const uint32_t high = u16();
+    return high << 16 | u16();
+  }
 };
 
 struct World {
@@ -164,10 +166,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   // The padding past each block belongs to no one else; snapshot it through the host's view.
   std::vector<uint8_t> padding[kMaxBlocks];
   for (int i = 0; i < l.count; ++i) {
-    const uint32_t end = l.addr[i] + l.size[i];
-    const uint64_t reserved =
-        l.size[i] == 0 ? kGranule : (l.size[i] + kGranule - 1) / kGranule * kGranule;
-    padding[i].assign(w.sender.at(end), w.sender.at(l.addr[i] + reserved));
+    const uint64_t reserved = std::max(kGranule, (l.size[i] + kGranule - 1) / kGranule * kGranule);
+    padding[i].assign(w.sender.at(l.addr[i] + l.size[i]), w.sender.at(l.addr[i] + reserved));
   }
 
   const double start = cpu_seconds();
