@@ -73,13 +73,17 @@ bool scale_pixels(const uint8_t *source, uint8_t *destination, uint32_t src_widt
     return true;
   }
   const int64_t work = int64_t{dst_height} * static_cast<int64_t>(row_bytes) * kGatherCost;
-  // Row y samples source row (y x height) / dst_height, the product wrapping in 32 bits as
-  // the columns' do.
-  const auto source_row = [&](int64_t y) {
-    return (static_cast<uint32_t>(y) * src_height) / dst_height;
-  };
   for_rows(dst_height, work, [&](int64_t first, int64_t end) {
-    sample_rows(first, end, destination, row_bytes, source_row, [&](uint8_t *out, uint32_t sy) {
+    uint8_t *out = destination + first * row_bytes;
+    uint32_t previous = 0;
+    for (auto y = static_cast<uint32_t>(first); y < end; ++y, out += row_bytes) {
+      const uint32_t sy = (y * src_height) / dst_height;
+      if (y > first && sy == previous) {
+        // The same source row again (enlarging): copy the row just written.
+        std::memcpy(out, out - row_bytes, row_bytes);
+        continue;
+      }
+      previous = sy;
       const uint32_t row = pixel * (sy * src_width);
       const bool no_wrap = row <= UINT32_MAX - largest;
       if (identity && no_wrap)
@@ -88,7 +92,7 @@ bool scale_pixels(const uint8_t *source, uint8_t *destination, uint32_t src_widt
         scale_row<3>(source, row, column, out, dst_width, no_wrap);
       else
         scale_row<1>(source, row, column, out, dst_width, no_wrap);
-    });
+    }
   });
   PPCFreeVec(column);
   return true;

@@ -40,16 +40,16 @@ class SampleStepper {
 };
 
 // Makes rows [first, end) of a nearest-sampled picture whose rows are row_bytes apart at
-// `out`: row j samples source row source_row(j) (never negative), made by make_row(row, sy). A row sampling
+// `out`: row j samples source row source_row(j), made by make_row(row, sy). A row sampling
 // the same source row as the one before it (enlarging) is a copy of the row just made; the
 // first row of a run is always made, so runs can go to different threads.
 template <class SourceRow, class MakeRow>
 void sample_rows(int64_t first, int64_t end, uint8_t *out, size_t row_bytes, SourceRow source_row,
                  MakeRow make_row) {
   uint8_t *d = out + static_cast<size_t>(first) * row_bytes;
-  int64_t previous = -1;  // no source row
-  for (int64_t j = first; j < end; ++j, d += row_bytes) {
-    const auto sy = source_row(j);
+  int32_t previous = -1;
+  for (auto j = static_cast<int32_t>(first); j < end; ++j, d += row_bytes) {
+    const int32_t sy = source_row(j);
     if (sy == previous) {
       std::memcpy(d, d - row_bytes, row_bytes);
       continue;
