@@ -36,14 +36,13 @@ struct Pen {
       std::memset(pixels + row + x0, c0, static_cast<size_t>(x1 - x0 + 1));
       return;
     }
-    // One pixel, then the filled part copied onto the rest, doubling each time.
+    // One pixel, then copied onto the rest.
     uint8_t *p = pixels + 3 * (row + static_cast<size_t>(x0));
     const size_t bytes = 3 * static_cast<size_t>(x1 - x0 + 1);
     p[0] = c0;
     p[1] = c1;
     p[2] = c2;
-    for (size_t done = 3; done < bytes; done *= 2)
-      std::memcpy(p + done, p, std::min(done, bytes - done));
+    repeat_bytes(p, 3, bytes);
   }
 };
 
