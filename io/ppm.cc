@@ -79,17 +79,19 @@ int open_for_reading(const char *filename) {
   return fd;
 }
 
-// The header of a bitmap the PPM writer takes (three bytes a pixel); 0 with the reason set.
-int ppm_header(const Bitmap *bitmap, char (&header)[48]) {
+// Writes a bitmap of three bytes a pixel as a PPM file through `save` (one of the safe
+// writers, given the header and the pixels); 0 with the reason set.
+template <class Save>
+int32_t save_ppm(const Bitmap *bitmap, Save save) {
   if (bitmap != nullptr && bitmap->bytes_per_pixel != 3)
     return fail(CORVIX_E_INVALID, "a PPM file holds 3 bytes a pixel, not %d",
                 bitmap->bytes_per_pixel);
-  return netpbm_header(bitmap, header);
-}
-
-size_t pixel_bytes(const Bitmap *b) {
-  return static_cast<size_t>(b->width) * static_cast<size_t>(b->height) *
-         static_cast<size_t>(b->bytes_per_pixel);
+  char header[48];
+  const int n = netpbm_header(bitmap, header);
+  if (n == 0) return 0;
+  const size_t pixels = static_cast<size_t>(bitmap->width) * static_cast<size_t>(bitmap->height) *
+                        static_cast<size_t>(bitmap->bytes_per_pixel);
+  return save(Bytes{header, size_t(n)}, Bytes{bitmap->pixels, pixels}) ? 1 : 0;
 }
 
 }  // namespace
@@ -126,28 +128,24 @@ Bitmap *gx_loadppmasbitmapmemory(const void *data, size_t size) {
 }
 
 int32_t gx_savebitmapasppm(const Bitmap *bitmap, const char *filename) {
-  char header[48];
-  const int n = corvix::ppm_header(bitmap, header);
-  if (n == 0) return 0;
-  if (filename == nullptr) return corvix::fail(CORVIX_E_INVALID, "no file name");
-  return corvix::save_file(filename,
-                           {{header, size_t(n)}, {bitmap->pixels, corvix::pixel_bytes(bitmap)}});
+  return corvix::save_ppm(bitmap, [&](corvix::Bytes header, corvix::Bytes pixels) {
+    if (filename == nullptr)
+      return static_cast<bool>(corvix::fail(CORVIX_E_INVALID, "no file name"));
+    return corvix::save_file(filename, {header, pixels});
+  });
 }
 
 int32_t gx_savebitmapasppmfd(const Bitmap *bitmap, int fd) {
-  char header[48];
-  const int n = corvix::ppm_header(bitmap, header);
-  if (n == 0) return 0;
-  return corvix::save_fd(fd, {{header, size_t(n)}, {bitmap->pixels, corvix::pixel_bytes(bitmap)}});
+  return corvix::save_ppm(bitmap, [&](corvix::Bytes header, corvix::Bytes pixels) {
+    return corvix::save_fd(fd, {header, pixels});
+  });
 }
 
 int32_t gx_savebitmapasppmfile(const Bitmap *bitmap, FILE *stream) {
-  char header[48];
-  const int n = corvix::ppm_header(bitmap, header);
-  if (n == 0) return 0;
-  if (stream == nullptr) return corvix::fail(CORVIX_E_INVALID, "no stream");
-  return corvix::save_stream(stream,
-                             {{header, size_t(n)}, {bitmap->pixels, corvix::pixel_bytes(bitmap)}});
+  return corvix::save_ppm(bitmap, [&](corvix::Bytes header, corvix::Bytes pixels) {
+    if (stream == nullptr) return static_cast<bool>(corvix::fail(CORVIX_E_INVALID, "no stream"));
+    return corvix::save_stream(stream, {header, pixels});
+  });
 }
 
 }  // extern "C"
